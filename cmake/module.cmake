@@ -1,0 +1,24 @@
+# kestrel.mex, built by Octave's own mkoctfile --mex from the core sources and
+# the host layer, and the help text beside it.
+find_program(MKOCTFILE mkoctfile)
+if(NOT MKOCTFILE)
+  message(STATUS "mkoctfile not found: kestrel.mex is not built")
+  return()
+endif()
+
+set(KESTREL_MODULE_SOURCES ${KESTREL_CORE_SOURCES} src/gateway/host_mex.cpp)
+list(TRANSFORM KESTREL_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+set(KESTREL_MEX ${CMAKE_BINARY_DIR}/kestrel.mex)
+set(KESTREL_MEX_OBJECTS ${CMAKE_BINARY_DIR}/mex-objects)
+file(MAKE_DIRECTORY ${KESTREL_MEX_OBJECTS})
+
+add_custom_command(
+  OUTPUT ${KESTREL_MEX}
+  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=-O2 -g -std=c++17 -fvisibility=hidden -Wall"
+          ${MKOCTFILE} --mex -I${CMAKE_SOURCE_DIR}/src -o ${KESTREL_MEX} ${KESTREL_MODULE_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/kestrel.m ${CMAKE_BINARY_DIR}/kestrel.m
+  DEPENDS ${KESTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/kestrel.m
+  WORKING_DIRECTORY ${KESTREL_MEX_OBJECTS}
+  COMMENT "Building kestrel.mex with mkoctfile --mex"
+  VERBATIM)
+add_custom_target(kestrel_mex ALL DEPENDS ${KESTREL_MEX})

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what kestrel needs to build and test, from Debian's packages.
+# Idempotent: packages already present are left alone, and apt is not touched
+# at all when nothing is missing.
+set -eu
+
+PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev octave octave-dev"
+PACKAGES="$PACKAGES clang libclang-rt-14-dev valgrind"
+[ "${KESTREL_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $KESTREL_EXTRA_PACKAGES"
+
+missing=""
+for package in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $package"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq $missing >/dev/null

@@ -1,0 +1,207 @@
+#include "gateway/commands.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "gateway/failure.h"
+#include "gateway/heap.h"
+#include "gateway/messages.h"
+#include "gateway/numbers.h"
+#include "registry/slots.h"
+
+constexpr int FILE_NAME_SIZE = 512;  // a file name of at most 510 characters and its NUL
+
+static bool exit_hook_registered = false;  // set once the exit hook is registered for this load
+static int creating_handle = -1;           // slot of the creation under way, -1 when none
+
+void command_setup() {
+  creating_handle = -1;
+  if (exit_hook_registered) return;
+  host_register_exit_hook(gateway_unload);
+  exit_hook_registered = true;
+}
+
+void command_give_back() noexcept {
+  if (creating_handle < 0) return;
+  CoderSlot* slot = &coder_table.slots[creating_handle];
+  stream_close(slot->encoder.stream);
+  slot->encoder.stream = nullptr;
+  decoder_close(&slot->decoder);
+  model_release(&slot->model);
+  slot->in_use = 0;
+  creating_handle = -1;
+}
+
+// Reads and validates the handle in argument 2; ALL_HANDLES only when allowed.
+static int command_read_handle(const CommandCall& call, bool allow_all) {
+  if (call.nrhs < 2) raise_failure(MSG_FEW_ARGUMENTS);
+  if (!host_is_numeric(call.prhs[1])) raise_failure(MSG_EXPECTED_INT);
+  int32_t handle = double_to_int(host_get_scalar(call.prhs[1]));
+  if (allow_all && handle == ALL_HANDLES) return handle;
+  if (handle < 0 || handle >= SLOT_COUNT || coder_table.slots[handle].in_use == 0) {
+    raise_failure(MSG_INVALID_HANDLE);
+  }
+  return handle;
+}
+
+// Reads the file name (argument 2) and the alphabet size (argument 3).
+static int32_t command_read_creation(const CommandCall& call, char* name) {
+  if (call.nrhs < 2) raise_failure(MSG_FEW_ARGUMENTS);
+  if (!host_is_char(call.prhs[1])) raise_failure(MSG_NOT_A_STRING);
+  if (host_get_string(call.prhs[1], name, FILE_NAME_SIZE - 1) >= FILE_NAME_SIZE - 1) {
+    raise_failure(MSG_FILE_NAME_TOO_LONG);
+  }
+  if (call.nrhs < 3) raise_failure(MSG_FEW_ARGUMENTS);
+  if (!host_is_numeric(call.prhs[2])) raise_failure(MSG_EXPECTED_INT);
+  return double_to_int(host_get_scalar(call.prhs[2]));
+}
+
+// Takes a slot and gives it a uniform adaptive model; -1 when the table is full.
+static int command_take_slot(int32_t nsym, int32_t is_decoder) {
+  int handle = acquire_slot();
+  if (handle < 0) return -1;
+  creating_handle = handle;
+  CoderSlot* slot = &coder_table.slots[handle];
+  slot->encoder.stream = nullptr;
+  slot->decoder.stream = nullptr;
+  model_init(&slot->model, nsym, nullptr, 1);
+  slot->is_decoder = is_decoder;
+  return handle;
+}
+
+// Ends a creation: the handle on success, or -1 with the slot given back.
+static void command_end_creation(CommandCall& call, int handle, int started) {
+  if (started < 0) {
+    model_release(&coder_table.slots[handle].model);
+    release_slot(handle);
+    handle = -1;
+  }
+  creating_handle = -1;
+  call.result_value = handle;
+}
+
+void command_new_encoder(CommandCall& call) {
+  char name[FILE_NAME_SIZE];
+  int32_t nsym = command_read_creation(call, name);
+  int handle = command_take_slot(nsym, 0);
+  if (handle < 0) {
+    call.result_value = -1;
+    return;
+  }
+  const char* mode = "w";
+  if (find_option(call.options, "a") != nullptr) mode = "a";
+  if (find_option(call.options, ">") != nullptr) mode = ">";
+  int started = encoder_start(&coder_table.slots[handle].encoder, name, mode);
+  command_end_creation(call, handle, started);
+}
+
+// Reads a decimal number as atoi does (blanks, sign, digits), saturating
+// instead of overflowing.
+static int64_t parse_offset(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+    if (value < (INT64_MAX - 9) / 10) value = value * 10 + (*text - '0');
+  }
+  return negative ? -value : value;
+}
+
+// Starts a memory decoder over the bytes of argument 4.
+static int command_start_memory_decoder(CommandCall& call, DecoderState* decoder) {
+  if (call.nrhs < 4) raise_failure(MSG_FEW_ARGUMENTS_COMMAND);
+  HostNumbers numbers = host_numbers(call.prhs[3]);
+  if (numbers.element_class == HOST_OTHER) raise_failure(MSG_NOT_NUMERIC_ARRAY);
+  if (numbers.count > static_cast<size_t>(INT32_MAX)) raise_failure(MSG_BUFFER_ALLOCATION);
+  HeapBlock block{static_cast<uint8_t*>(heap_take(numbers.count))};
+  if (block.data == nullptr) raise_failure(MSG_BUFFER_ALLOCATION);
+  numbers_to_bytes(numbers, block.data);
+  return decoder_start(decoder, block.data, static_cast<int64_t>(numbers.count), 1);
+}
+
+void command_new_decoder(CommandCall& call) {
+  char name[FILE_NAME_SIZE];
+  int32_t nsym = command_read_creation(call, name);
+  int handle = command_take_slot(nsym, 1);
+  if (handle < 0) {
+    call.result_value = -1;
+    return;
+  }
+  DecoderState* decoder = &coder_table.slots[handle].decoder;
+  int started;
+  if (name[0] == '\0') {
+    started = command_start_memory_decoder(call, decoder);
+  } else {
+    const char* offset = find_option(call.options, "s=");
+    started = decoder_start(decoder, name, offset == nullptr ? 0 : parse_offset(offset + 2), 0);
+  }
+  command_end_creation(call, handle, started);
+}
+
+void command_bits(CommandCall& call) {
+  int handle = command_read_handle(call, false);
+  const CoderSlot& slot = coder_table.slots[handle];
+  if (slot.is_decoder) raise_failure(MSG_BITS_ON_DECODER);
+  call.result_value = static_cast<double>(encoder_bits_written(&slot.encoder));
+}
+
+void command_encode(CommandCall& call) {
+  int handle = command_read_handle(call, false);
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (slot->is_decoder) raise_failure(MSG_ENCODE_ON_DECODER);
+  if (call.nrhs < 3) raise_failure(MSG_FEW_ARGUMENTS_COMMAND);
+  HostNumbers numbers = host_numbers(call.prhs[2]);
+  if (numbers.element_class == HOST_OTHER) raise_failure(MSG_NOT_NUMERIC_ARRAY);
+  int32_t chunk[NUMBERS_CHUNK];
+  for (size_t start = 0; start < numbers.count; start += NUMBERS_CHUNK) {
+    size_t length = numbers_to_ints(numbers, start, chunk);
+    for (size_t i = 0; i < length; ++i) encoder_encode(&slot->encoder, &slot->model, chunk[i]);
+  }
+  call.result_value = 0;
+}
+
+void command_decode(CommandCall& call) {
+  int handle = command_read_handle(call, false);
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (!slot->is_decoder) raise_failure(MSG_DECODE_ON_ENCODER);
+  int32_t count = 1;
+  if (call.nrhs >= 3) {
+    if (!host_is_numeric(call.prhs[2])) raise_failure(MSG_EXPECTED_INT);
+    count = double_to_int(host_get_scalar(call.prhs[2]));
+  }
+  if (count < 0) raise_failure(MSG_INVALID_COUNT);
+  double* symbols = host_create_row(&call.plhs[0], static_cast<size_t>(count));
+  call.result_kind = RESULT_ARRAY;
+  for (int32_t i = 0; i < count; ++i) symbols[i] = decoder_decode(&slot->decoder, &slot->model);
+}
+
+// Closes one coder and hands a memory encoder's bytes back as signed values.
+static void command_done_one(CommandCall& call, int handle) {
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  close_encoder(handle, &bytes, &count);
+  if (count <= 0) {
+    call.result_value = 0;
+    return;
+  }
+  HeapBlock block{bytes};
+  double* row = host_create_row(&call.plhs[0], static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) row[i] = static_cast<int8_t>(bytes[i]);
+  call.result_kind = RESULT_ARRAY;
+}
+
+void command_done(CommandCall& call) {
+  int handle = command_read_handle(call, true);
+  if (handle == ALL_HANDLES) {
+    close_all();
+    call.result_value = 0;
+    return;
+  }
+  command_done_one(call, handle);
+}
+
+void command_cleanup(CommandCall& call) {
+  close_all();
+  call.result_kind = RESULT_NO_OUTPUT;
+}

@@ -1,0 +1,52 @@
+// The command frame: every call of kestrel(command, ...) passes through
+// gateway_call, which checks and splits the command string, looks the
+// command up, runs its handler and turns the result into the first output.
+// All errors of a call, argument errors and raised failures alike, travel as
+// Failure and are handed back to mexFunction as one message.
+#pragma once
+
+#include <cstdint>
+
+#include "gateway/host.h"
+
+constexpr int COMMAND_BUFFER_SIZE = 512;  // the command text: at most 510 characters and a NUL
+constexpr int OPTION_CAPACITY = 16;       // 15 options and the absent entry that ends the list
+
+enum ResultKind {
+  RESULT_NONE,       // no result: an internal fault
+  RESULT_SCALAR,     // result_value becomes a 1-by-1 double
+  RESULT_ARRAY,      // the handler placed the first output itself
+  RESULT_NO_OUTPUT   // the call sets no output at all (cleanup)
+};
+
+struct CommandCall {
+  int nrhs;                                // number of arguments, command string included
+  const HostArray* const* prhs;            // arguments; prhs[0] is the command string
+  HostArray** plhs;                        // outputs; only plhs[0] is ever set
+  const char* options[OPTION_CAPACITY];    // options right to left, ended by nullptr
+  double result_value;                     // scalar result, initially 0
+  ResultKind result_kind;                  // initially RESULT_SCALAR
+};
+
+// Runs one call. Returns nullptr on success, or the text of the error that
+// the host must raise, valid until the next call. Never throws: every
+// exception of the call is caught here, after a coder whose creation was cut
+// short has been given back.
+const char* gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept;
+
+// The exit hook: closes every coder, completing open file encoders. Never
+// throws; failures met while unloading are contained here.
+void gateway_unload() noexcept;
+
+// Splits text in place at its last ':' up to capacity-1 times, filling
+// options right to left with the texts behind each ':' and ending the list
+// with nullptr. What stays at the start of text is the command name.
+// Returns the number of options.
+int split_options(char* text, const char** options, int capacity);
+
+// First option (in list order) that begins with key, or nullptr.
+const char* find_option(const char* const* options, const char* key);
+
+// Truncates toward zero to 32 bits; NaN and values outside the signed 32-bit
+// range give INT32_MIN.
+int32_t double_to_int(double value);

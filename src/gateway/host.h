@@ -1,0 +1,54 @@
+// The host layer: the only way the gateway reaches MATLAB or Octave. Its one
+// implementation for real hosts (host_mex.cpp) is the only file that includes
+// mex.h; tests supply a stand-in with the same behaviour.
+//
+// Contracts the gateway relies on:
+// - nothing here reports an error to the host; errors go back to mexFunction,
+//   which raises them from its outermost frame (see gateway_call);
+// - texts are cut, never refused, and arrays are read only within their data.
+#pragma once
+
+#include <cstddef>
+
+struct HostArray;  // the host's array (mxArray), opaque to the gateway
+
+// Element classes the gateway can read as numbers. Logical arrays read as
+// HOST_UINT8 (0 or 1) and character arrays as their character codes.
+enum HostClass {
+  HOST_DOUBLE, HOST_SINGLE, HOST_INT8, HOST_UINT8, HOST_INT16, HOST_UINT16,
+  HOST_INT32, HOST_UINT32, HOST_INT64, HOST_UINT64,
+  HOST_OTHER  // cell, struct, function handle, object, sparse or complex
+};
+
+// A read-only view of an array's elements in storage (column) order.
+struct HostNumbers {
+  HostClass element_class;  // HOST_OTHER: not readable, data is nullptr
+  const void* data;         // count elements of element_class
+  std::size_t count;        // number of elements
+};
+
+bool host_is_char(const HostArray* array);     // true exactly for character arrays
+bool host_is_numeric(const HostArray* array);  // numeric classes; not char, logical, cell, struct
+
+// Copies at most capacity-1 bytes of a character array's text and a NUL into
+// buffer (capacity >= 1). Returns the byte length of the whole text, so a
+// result of capacity or more means the copy was cut.
+std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity);
+
+// First element of a numeric array as a double; NaN when the array is empty.
+double host_get_scalar(const HostArray* array);
+
+// The elements of any array, for reading by class.
+HostNumbers host_numbers(const HostArray* array);
+
+// Places a new 1-by-count real double row in *out and returns its data
+// (nullptr when count is 0). A host that cannot allocate it throws its own
+// error, which the gateway reports.
+double* host_create_row(HostArray** out, std::size_t count);
+
+// Places a new character row holding text in *out.
+void host_create_string(HostArray** out, const char* text);
+
+// Registers hook to be called once, outside any call, when the host unloads
+// the module.
+void host_register_exit_hook(void (*hook)());

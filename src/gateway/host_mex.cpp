@@ -1,0 +1,105 @@
+// The host layer over the MEX and mx interface of MATLAB and GNU Octave, and
+// the module's exported entry point. The only file that includes mex.h.
+//
+// Where the hosts differ, this layer gives both the behaviour the gateway
+// relies on: mxGetString may write nothing when a text does not fit (Octave),
+// mxGetScalar may raise on an empty array (Octave), and mxGetPr of a
+// non-double array is not a double array; arrays are read by their class.
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "mex.h"
+
+#include "gateway/gateway.h"
+#include "gateway/host.h"
+
+static const mxArray* host_mx(const HostArray* array) { return (const mxArray*)array; }
+
+bool host_is_char(const HostArray* array) { return mxIsChar(host_mx(array)); }
+
+bool host_is_numeric(const HostArray* array) { return mxIsNumeric(host_mx(array)); }
+
+std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
+  const mxArray* text = host_mx(array);
+  buffer[0] = '\0';
+  if (mxGetString(text, buffer, static_cast<mwSize>(capacity)) == 0) return std::strlen(buffer);
+  char* whole = mxArrayToString(text);  // the text did not fit: cut it here
+  if (whole == nullptr) return capacity;
+  std::size_t length = std::strlen(whole);
+  std::size_t kept = length < capacity - 1 ? length : capacity - 1;
+  std::memcpy(buffer, whole, kept);
+  buffer[kept] = '\0';
+  mxFree(whole);
+  return length;
+}
+
+double host_get_scalar(const HostArray* array) {
+  if (mxGetNumberOfElements(host_mx(array)) == 0) return std::numeric_limits<double>::quiet_NaN();
+  return mxGetScalar(host_mx(array));
+}
+
+static HostClass host_class(const mxArray* array) {
+  if (mxIsSparse(array) || mxIsComplex(array)) return HOST_OTHER;
+  switch (mxGetClassID(array)) {
+    case mxDOUBLE_CLASS: return HOST_DOUBLE;
+    case mxSINGLE_CLASS: return HOST_SINGLE;
+    case mxINT8_CLASS: return HOST_INT8;
+    case mxUINT8_CLASS: return HOST_UINT8;
+    case mxINT16_CLASS: return HOST_INT16;
+    case mxUINT16_CLASS: return HOST_UINT16;
+    case mxINT32_CLASS: return HOST_INT32;
+    case mxUINT32_CLASS: return HOST_UINT32;
+    case mxINT64_CLASS: return HOST_INT64;
+    case mxUINT64_CLASS: return HOST_UINT64;
+    case mxLOGICAL_CLASS: return sizeof(mxLogical) == 1 ? HOST_UINT8 : HOST_OTHER;
+    case mxCHAR_CLASS: return sizeof(mxChar) == 1 ? HOST_UINT8 : sizeof(mxChar) == 2 ? HOST_UINT16 : HOST_OTHER;
+    default: return HOST_OTHER;
+  }
+}
+
+HostNumbers host_numbers(const HostArray* array) {
+  const mxArray* mx = host_mx(array);
+  HostNumbers numbers{host_class(mx), nullptr, mxGetNumberOfElements(mx)};
+  if (numbers.element_class == HOST_OTHER || numbers.count == 0) {
+    numbers.count = numbers.element_class == HOST_OTHER ? 0 : numbers.count;
+    return numbers;
+  }
+  numbers.data = mxGetData(mx);
+  if (numbers.data == nullptr) numbers.count = 0;
+  return numbers;
+}
+
+double* host_create_row(HostArray** out, std::size_t count) {
+  mxArray* row = mxCreateDoubleMatrix(1, static_cast<mwSize>(count), mxREAL);
+  *out = (HostArray*)row;
+  return count == 0 ? nullptr : static_cast<double*>(mxGetData(row));
+}
+
+void host_create_string(HostArray** out, const char* text) { *out = (HostArray*)mxCreateString(text); }
+
+static void (*exit_hook)() = nullptr;
+
+static void host_exit_hook() {
+  if (exit_hook != nullptr) exit_hook();
+}
+
+void host_register_exit_hook(void (*hook)()) {
+  exit_hook = hook;
+  mexAtExit(host_exit_hook);
+}
+
+// The module exports this one symbol; the build hides all others.
+#if defined(__GNUC__)
+#define KESTREL_EXPORT __attribute__((visibility("default")))
+#else
+#define KESTREL_EXPORT
+#endif
+
+// The entry point. Errors are raised here, in the outermost frame, once every
+// C++ object of the call is gone: the host may leave by a long jump.
+KESTREL_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  const char* error = gateway_call(nlhs, (HostArray**)plhs, nrhs, (const HostArray* const*)prhs);
+  if (error != nullptr) mexErrMsgTxt(error);
+}

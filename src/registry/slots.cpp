@@ -1,0 +1,66 @@
+#include "registry/slots.h"
+
+#include <cstring>
+
+#include "gateway/failure.h"
+#include "gateway/heap.h"
+#include "gateway/messages.h"
+
+CoderTable coder_table;
+
+int acquire_slot() {
+  for (int handle = 0; handle < SLOT_COUNT; ++handle) {
+    if (coder_table.slots[handle].in_use == 0) {
+      coder_table.slots[handle].in_use = 1;
+      return handle;
+    }
+  }
+  return -1;
+}
+
+void release_slot(int handle) {
+  if (handle < 0 || handle >= SLOT_COUNT) raise_failure(MSG_RELEASE_OUT_OF_BOUNDS);
+  coder_table.slots[handle].in_use = 0;
+}
+
+// Ends the coder of a taken slot; its stream is closed whatever happens.
+static void slot_close_coder(CoderSlot* slot, uint8_t** bytes, int32_t* count) {
+  if (slot->is_decoder == 0) {
+    encoder_finish(&slot->encoder, bytes, count);
+  } else {
+    decoder_close(&slot->decoder);
+  }
+}
+
+void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
+  *count = 0;
+  if (handle < 0 || handle >= SLOT_COUNT) raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, handle);
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (slot->in_use == 0) return;
+  try {
+    slot_close_coder(slot, bytes, count);
+  } catch (const Failure&) {
+    model_release(&slot->model);
+    release_slot(handle);
+    throw;
+  }
+  model_release(&slot->model);
+  release_slot(handle);
+}
+
+void close_all() {
+  bool failed = false;
+  char first_message[FAILURE_MESSAGE_SIZE];
+  for (int handle = 0; handle < SLOT_COUNT; ++handle) {
+    uint8_t* bytes = nullptr;
+    int32_t count = 0;
+    try {
+      close_encoder(handle, &bytes, &count);
+    } catch (const Failure&) {
+      if (!failed) std::memcpy(first_message, failure_message, sizeof first_message);
+      failed = true;
+    }
+    if (count > 0) heap_free(bytes);
+  }
+  if (failed) raise_failure(first_message);
+}

@@ -1,0 +1,52 @@
+// The coder table: SLOT_COUNT slots in static storage, addressed by handle
+// (the slot index). Coders persist between calls until closed one by one,
+// all at once, or when the host unloads the module.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/decoder.h"
+#include "coder/encoder.h"
+#include "coder/model.h"
+
+// Coders open at once: enough for any sensible session, and small enough that
+// the whole table (about 60 KiB) lives in static storage.
+constexpr int SLOT_COUNT = 512;
+
+// The handle done accepts for every coder at once.
+constexpr int ALL_HANDLES = -42;
+
+struct CoderSlot {
+  EncoderState encoder;  // registers and stream of an encoder; meaningful when is_decoder is 0
+  DecoderState decoder;  // registers and stream of a decoder; meaningful when is_decoder is 1
+  FrequencyModel model;  // the coder's adaptive model
+  int32_t is_decoder;    // 1: the slot holds a decoder, 0: an encoder
+  int32_t in_use;        // 1 while the slot is taken, 0 when free
+};
+
+struct CoderTable {
+  CoderSlot slots[SLOT_COUNT];  // slot i has handle i; all free at load
+};
+
+extern CoderTable coder_table;
+
+// Takes the lowest free slot and returns its handle, or -1 when all are taken.
+int acquire_slot();
+
+// Marks a slot free; nothing else in it is cleared. Raises "Internal error:
+// handler out of bounds" for a handle outside 0..SLOT_COUNT-1.
+void release_slot(int handle);
+
+// Closes the coder in one slot: finishes an encoder or closes a decoder,
+// releases the model and frees the slot. Sets *count to the bytes a memory
+// encoder hands back (*bytes: heap copy owned by the caller; untouched when
+// *count is 0). A free slot is left alone. The slot is freed and its stream
+// and model released even when closing raises a failure ("Could not write
+// file", "buffer allocation failure"). Raises "Internal: handler '%d' out of
+// bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
+void close_encoder(int handle, uint8_t** bytes, int32_t* count);
+
+// Closes every slot in increasing handle order, discarding the bytes of memory
+// encoders. Every slot is closed even when some fail; the first failure is
+// raised again afterwards.
+void close_all();

@@ -1,0 +1,40 @@
+// A growable heap block of bytes: the storage of memory streams. A writer
+// appends at pos; a reader serves data[pos] onward and yields 0 past its end.
+#pragma once
+
+#include <cstdint>
+
+// Bytes by which a full memory writer grows: large enough that a writer grows
+// once per kilobyte of output, small enough that a short stream wastes little.
+constexpr int32_t BUFFER_GROWTH = 1024;
+
+struct ByteBuffer {
+  uint8_t* data;  // heap block of size bytes, owned by the buffer
+  int32_t size;   // writer: bytes allocated in data; reader: bytes held
+  int32_t pos;    // writer: bytes written (next goes to data[pos]); reader: next byte to read
+};
+
+// New buffer holding a private copy of length (>= 0) bytes from bytes, or
+// length bytes of room when bytes is nullptr; pos 0. Raises "buffer
+// allocation failure".
+ByteBuffer* buffer_create(const uint8_t* bytes, int32_t length);
+
+// Frees the block and the record; nullptr is ignored.
+void buffer_release(ByteBuffer* buffer);
+
+// Appends the low 8 bits of byte, growing a full block by BUFFER_GROWTH.
+// Returns the stored byte, 0..255. On a failed growth raises "buffer
+// allocation failure" and the buffer keeps its block, size and pos.
+int buffer_put(ByteBuffer* buffer, int byte);
+
+// Next byte, 0..255, advancing pos; 0 without advancing once pos == size.
+int buffer_get(ByteBuffer* buffer);
+
+// Moves pos to offset from the start (whence 0), from pos (1) or from the end
+// (2), clamped to 0..size. Returns 0.
+int buffer_seek(ByteBuffer* buffer, int64_t offset, int whence);
+
+// Fresh heap block (heap_take) holding data[0..pos-1]; *count = pos. Returns
+// nullptr with *count 0 when pos is 0. The buffer is unchanged. Raises
+// "buffer allocation failure".
+uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count);

@@ -1,0 +1,113 @@
+#include "stream/stream.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "gateway/failure.h"
+#include "gateway/heap.h"
+#include "gateway/messages.h"
+
+#if defined(_WIN32)
+#define fseeko _fseeki64
+#define ftello _ftelli64
+#define fstat _fstat64
+#define fileno _fileno
+#define stat _stat64
+using off_t = long long;
+#ifndef S_ISDIR
+#define S_ISDIR(mode) (((mode)&_S_IFMT) == _S_IFDIR)
+#endif
+#endif
+
+static ByteStream* stream_take_record() {
+  auto* stream = static_cast<ByteStream*>(heap_take(sizeof(ByteStream)));
+  if (stream == nullptr) raise_failure(MSG_STREAM_ALLOCATION);
+  stream->file = nullptr;
+  stream->memory = nullptr;
+  stream->is_memory = 0;
+  return stream;
+}
+
+static ByteStream* stream_open_memory(const uint8_t* bytes, int32_t length) {
+  ByteStream* stream = stream_take_record();
+  try {
+    stream->memory = buffer_create(bytes, length);
+  } catch (const Failure&) {
+    heap_free(stream);
+    throw;
+  }
+  stream->is_memory = 1;
+  return stream;
+}
+
+ByteStream* stream_open_memory_writer() { return stream_open_memory(nullptr, 0); }
+
+ByteStream* stream_open_memory_reader(const uint8_t* bytes, int32_t length) {
+  return stream_open_memory(bytes, length);
+}
+
+// True when an opened file is a directory, which reads as an empty stream.
+static bool file_is_directory(FILE* file) {
+  struct stat status;
+  return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+ByteStream* stream_open_file(const char* path, const char* mode) {
+  ByteStream* stream = stream_take_record();
+  FILE* file = std::fopen(path, mode);
+  if (file != nullptr && file_is_directory(file)) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  if (file == nullptr) {
+    heap_free(stream);
+    raise_failure(MSG_OPEN_FILE);
+  }
+  stream->file = file;
+  return stream;
+}
+
+int stream_put_byte(ByteStream* stream, int byte) {
+  if (stream->is_memory) return buffer_put(stream->memory, byte);
+  int written = std::putc(byte & 0xFF, stream->file);
+  return written == EOF ? -1 : written;
+}
+
+int stream_get_byte(ByteStream* stream) {
+  if (stream->is_memory) return buffer_get(stream->memory);
+  return std::getc(stream->file);
+}
+
+// Positions a file at offset from the start, refusing targets past its end.
+static int stream_seek_file_start(FILE* file, int64_t offset) {
+  if (fseeko(file, 0, SEEK_END) != 0) return -1;
+  off_t size = ftello(file);
+  if (size < 0 || offset > size) return -1;
+  return fseeko(file, static_cast<off_t>(offset < 0 ? 0 : offset), SEEK_SET);
+}
+
+int stream_seek(ByteStream* stream, int64_t offset, int whence) {
+  if (stream->is_memory) return buffer_seek(stream->memory, offset, whence);
+  if (whence == 0) return stream_seek_file_start(stream->file, offset);
+  return fseeko(stream->file, static_cast<off_t>(offset), SEEK_CUR);
+}
+
+uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
+  *count = 0;
+  if (!stream->is_memory) return nullptr;
+  return buffer_copy_out(stream->memory, count);
+}
+
+int stream_close(ByteStream* stream) {
+  if (stream == nullptr) return 0;
+  int result = 0;
+  if (stream->is_memory) {
+    buffer_release(stream->memory);
+  } else {
+    bool failed = std::fflush(stream->file) != 0 || std::ferror(stream->file) != 0;
+    if (std::fclose(stream->file) != 0) failed = true;
+    result = failed ? -1 : 0;
+  }
+  heap_free(stream);
+  return result;
+}

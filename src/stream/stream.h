@@ -1,0 +1,51 @@
+// Byte streams: the one channel through which the coder moves bytes, one at a
+// time. A stream is a file (standard I/O, binary mode) or a memory buffer;
+// every operation picks its branch by is_memory alone.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "stream/buffer.h"
+
+struct ByteStream {
+  FILE* file;          // open file of a file stream; nullptr for a memory stream
+  ByteBuffer* memory;  // buffer of a memory stream; nullptr for a file stream
+  int32_t is_memory;   // 1: memory stream, 0: file stream
+};
+
+// Memory stream over an empty buffer, for writing. Raises "stream allocation
+// failure" or "buffer allocation failure".
+ByteStream* stream_open_memory_writer();
+
+// Memory stream over a private copy of length (>= 0) bytes, for reading; the
+// caller may free bytes at once. Raises as stream_open_memory_writer.
+ByteStream* stream_open_memory_reader(const uint8_t* bytes, int32_t length);
+
+// File stream on path opened with mode "wb", "ab" or "rb". Raises "stream
+// allocation failure", or "Could not open file" when the file cannot be opened
+// in that mode (a directory cannot be opened for reading either).
+ByteStream* stream_open_file(const char* path, const char* mode);
+
+// Writes the low 8 bits of byte. Returns the written byte, or -1 when a file
+// write failed (the file's error state keeps it until stream_close).
+// Raises "buffer allocation failure" when a memory writer cannot grow.
+int stream_put_byte(ByteStream* stream, int byte);
+
+// Next byte 0..255; at the end of a file (or on a read error) -1, at the end
+// of a memory reader 0.
+int stream_get_byte(ByteStream* stream);
+
+// Repositions a stream before its first read: offset bytes from the start
+// (whence 0) or from the current position (1). Returns 0, or a negative value
+// when a file cannot be positioned there, including a target past its end.
+int stream_seek(ByteStream* stream, int64_t offset, int whence);
+
+// Copy of a memory writer's bytes (heap_take; the caller frees it with
+// heap_free) and *count; nullptr and *count 0 for a file stream or an empty
+// writer. Raises "buffer allocation failure".
+uint8_t* stream_contents(const ByteStream* stream, int32_t* count);
+
+// Closes the file or frees the buffer, then the record; nullptr is ignored.
+// Returns 0, or -1 when bytes written to a file may not all have reached it.
+int stream_close(ByteStream* stream);

@@ -1,0 +1,111 @@
+#include "support/host_fake.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "gateway/gateway.h"
+
+namespace {
+void (*registered_hook)() = nullptr;
+int registrations = 0;
+}  // namespace
+
+FakeArray fake_text(const std::string& text) {
+  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}});
+  array->bytes.assign(text.begin(), text.end());
+  return array;
+}
+
+FakeArray fake_doubles(const std::vector<double>& values) { return fake_numbers<double>(HOST_DOUBLE, values); }
+
+FakeArray fake_double(double value) { return fake_doubles({value}); }
+
+FakeArray fake_logicals(const std::vector<bool>& values) {
+  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}});
+  for (bool value : values) array->bytes.push_back(value ? 1 : 0);
+  return array;
+}
+
+FakeArray fake_other(FakeKind kind) {
+  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}});
+  array->bytes.resize(sizeof(double) * 2);
+  return array;
+}
+
+bool host_is_char(const HostArray* array) { return array->kind == FAKE_CHAR; }
+
+bool host_is_numeric(const HostArray* array) {
+  return array->kind == FAKE_NUMERIC || array->kind == FAKE_SPARSE || array->kind == FAKE_COMPLEX;
+}
+
+std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
+  std::size_t kept = array->count < capacity - 1 ? array->count : capacity - 1;
+  std::memcpy(buffer, array->bytes.data(), kept);
+  buffer[kept] = '\0';
+  return array->count;
+}
+
+double host_get_scalar(const HostArray* array) {
+  if (array->count == 0) return std::numeric_limits<double>::quiet_NaN();
+  HostNumbers numbers{array->element_class, array->bytes.data(), 1};
+  switch (numbers.element_class) {
+    case HOST_DOUBLE: return *static_cast<const double*>(numbers.data);
+    case HOST_SINGLE: return *static_cast<const float*>(numbers.data);
+    case HOST_INT8: return *static_cast<const int8_t*>(numbers.data);
+    case HOST_UINT8: return *static_cast<const uint8_t*>(numbers.data);
+    case HOST_INT16: return *static_cast<const int16_t*>(numbers.data);
+    case HOST_UINT16: return *static_cast<const uint16_t*>(numbers.data);
+    case HOST_INT32: return *static_cast<const int32_t*>(numbers.data);
+    case HOST_UINT32: return *static_cast<const uint32_t*>(numbers.data);
+    case HOST_INT64: return static_cast<double>(*static_cast<const int64_t*>(numbers.data));
+    case HOST_UINT64: return static_cast<double>(*static_cast<const uint64_t*>(numbers.data));
+    case HOST_OTHER: break;
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+HostNumbers host_numbers(const HostArray* array) {
+  bool readable = array->kind == FAKE_NUMERIC || array->kind == FAKE_CHAR || array->kind == FAKE_LOGICAL;
+  if (!readable) return HostNumbers{HOST_OTHER, nullptr, 0};
+  return HostNumbers{array->element_class, array->count == 0 ? nullptr : array->bytes.data(), array->count};
+}
+
+double* host_create_row(HostArray** out, std::size_t count) {
+  if (count > FAKE_MAX_ROW) throw std::bad_alloc();
+  auto* row = new HostArray{FAKE_NUMERIC, HOST_DOUBLE, count, {}};
+  row->bytes.resize(count * sizeof(double));
+  *out = row;
+  return count == 0 ? nullptr : reinterpret_cast<double*>(row->bytes.data());
+}
+
+void host_create_string(HostArray** out, const char* text) { *out = fake_text(text).release(); }
+
+void host_register_exit_hook(void (*hook)()) {
+  registered_hook = hook;
+  ++registrations;
+}
+
+FakeResult fake_call(const std::vector<const HostArray*>& args) {
+  HostArray* outputs[1] = {nullptr};
+  const char* error = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
+  FakeResult result{error != nullptr ? error : "", outputs[0] != nullptr, false, "", {}};
+  FakeArray output(outputs[0]);  // the host discards outputs of a failed call
+  if (error != nullptr || !output) return result;
+  if (output->kind == FAKE_CHAR) {
+    result.is_text = true;
+    result.text.assign(output->bytes.begin(), output->bytes.end());
+  } else {
+    result.values.resize(output->count);
+    if (output->count > 0) std::memcpy(result.values.data(), output->bytes.data(), output->count * sizeof(double));
+  }
+  return result;
+}
+
+bool fake_unload() {
+  if (registered_hook == nullptr) return false;
+  registered_hook();
+  return true;
+}
+
+int fake_hook_registrations() { return registrations; }

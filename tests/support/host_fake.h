@@ -1,0 +1,60 @@
+// A stand-in host for tests: arrays of every class the real hosts offer and a
+// call helper that runs the gateway the way mexFunction does, with the error
+// returned as text instead of raised.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gateway/host.h"
+
+enum FakeKind { FAKE_NUMERIC, FAKE_CHAR, FAKE_LOGICAL, FAKE_CELL, FAKE_STRUCT, FAKE_FUNCTION, FAKE_SPARSE, FAKE_COMPLEX };
+
+struct HostArray {
+  FakeKind kind;                     // what the host would call the array
+  HostClass element_class;           // element type of numeric, char and logical arrays
+  std::size_t count;                 // number of elements
+  std::vector<unsigned char> bytes;  // the elements' raw storage
+};
+
+using FakeArray = std::unique_ptr<HostArray>;
+
+FakeArray fake_text(const std::string& text);
+FakeArray fake_doubles(const std::vector<double>& values);
+FakeArray fake_double(double value);
+FakeArray fake_logicals(const std::vector<bool>& values);
+FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse or complex
+
+// A numeric array of element type T with the given values.
+template <typename T>
+FakeArray fake_numbers(HostClass element_class, const std::vector<T>& values) {
+  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}});
+  array->bytes.resize(values.size() * sizeof(T));
+  if (!values.empty()) std::memcpy(array->bytes.data(), values.data(), array->bytes.size());
+  return array;
+}
+
+// The outcome of one call.
+struct FakeResult {
+  std::string error;           // empty when the call succeeded
+  bool has_output;             // plhs[0] was set
+  bool is_text;                // plhs[0] is a character row
+  std::string text;            // its text, when is_text
+  std::vector<double> values;  // its elements, when a double row
+};
+
+// Runs one call of kestrel(args...) with one output requested.
+FakeResult fake_call(const std::vector<const HostArray*>& args);
+
+// Runs the registered exit hook, as the host does when it unloads the module;
+// returns false when no hook was registered.
+bool fake_unload();
+
+// Number of times the exit hook was registered since the process started.
+int fake_hook_registrations();
+
+// Outputs at most this many elements; a larger row fails as a host would.
+constexpr std::size_t FAKE_MAX_ROW = std::size_t(1) << 26;
