@@ -16,8 +16,8 @@ add_custom_command(
   OUTPUT ${KESTREL_MEX}
   COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=-O2 -g -std=c++17 -fvisibility=hidden -Wall"
           ${MKOCTFILE} --mex -I${CMAKE_SOURCE_DIR}/src -o ${KESTREL_MEX} ${KESTREL_MODULE_SOURCES}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/kestrel.m ${CMAKE_BINARY_DIR}/kestrel.m
-  DEPENDS ${KESTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/kestrel.m
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/src/gateway/kestrel.m ${CMAKE_BINARY_DIR}/kestrel.m
+  DEPENDS ${KESTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/src/gateway/kestrel.m
   WORKING_DIRECTORY ${KESTREL_MEX_OBJECTS}
   COMMENT "Building kestrel.mex with mkoctfile --mex"
   VERBATIM)

@@ -101,5 +101,10 @@ void host_register_exit_hook(void (*hook)()) {
 // C++ object of the call is gone: the host may leave by a long jump.
 KESTREL_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const char* error = gateway_call(nlhs, (HostArray**)plhs, nrhs, (const HostArray* const*)prhs);
-  if (error != nullptr) mexErrMsgTxt(error);
+  if (error == nullptr) return;
+  // Errors of the host itself (Octave's allocation errors) already carry the
+  // function name that the host prefixes again.
+  static const char PREFIX[] = "kestrel: ";
+  if (std::strncmp(error, PREFIX, sizeof PREFIX - 1) == 0) error += sizeof PREFIX - 1;
+  mexErrMsgTxt(error);
 }
