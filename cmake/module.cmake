@@ -22,3 +22,23 @@ add_custom_command(
   COMMENT "Building kestrel.mex with mkoctfile --mex"
   VERBATIM)
 add_custom_target(kestrel_mex ALL DEPENDS ${KESTREL_MEX})
+
+# kestrel_reference.mex: the same module over the straightforward coder, for
+# the Octave benchmark only.
+set(KESTREL_REFERENCE_SOURCES ${KESTREL_MODULE_SOURCES})
+list(FILTER KESTREL_REFERENCE_SOURCES EXCLUDE REGEX "src/coder/(model|encoder|decoder)\\.cpp$")
+list(APPEND KESTREL_REFERENCE_SOURCES ${CMAKE_SOURCE_DIR}/bench/reference_module.cpp
+     ${CMAKE_SOURCE_DIR}/tests/reference/reference_coder.cpp)
+set(KESTREL_REFERENCE_MEX ${CMAKE_BINARY_DIR}/kestrel_reference.mex)
+set(KESTREL_REFERENCE_OBJECTS ${CMAKE_BINARY_DIR}/mex-reference-objects)
+file(MAKE_DIRECTORY ${KESTREL_REFERENCE_OBJECTS})
+add_custom_command(
+  OUTPUT ${KESTREL_REFERENCE_MEX}
+  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=-O2 -g -std=c++17 -fvisibility=hidden -fno-strict-aliasing"
+          ${MKOCTFILE} --mex -I${CMAKE_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/tests -o ${KESTREL_REFERENCE_MEX}
+          ${KESTREL_REFERENCE_SOURCES}
+  DEPENDS ${KESTREL_REFERENCE_SOURCES}
+  WORKING_DIRECTORY ${KESTREL_REFERENCE_OBJECTS}
+  COMMENT "Building kestrel_reference.mex with mkoctfile --mex"
+  VERBATIM)
+add_custom_target(kestrel_reference_mex DEPENDS ${KESTREL_REFERENCE_MEX})

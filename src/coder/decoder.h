@@ -3,9 +3,15 @@
 // first 16 bits form the initial value, the first bit as its top bit.
 //
 // Past the end of its input a file-fed decoder reads eight 1 bits per
-// end-of-file read and fails on the 15th such read; a memory-fed decoder
-// reads 0 bits for ever and never fails. Either way a complete stream
-// decodes correctly, since its final bits settle the last interval.
+// end-of-file read and fails when it needs the first bit of the 15th such
+// read; a memory-fed decoder reads 0 bits for ever and never fails. Either
+// way a complete stream decodes correctly, since its final bits settle the
+// last interval.
+//
+// Bytes are read ahead into a reservoir of bits. While the reservoir holds
+// enough bits for any symbol, renormalisation takes its bits several at a
+// time; near a failing end of file it takes them one at a time, so that the
+// failure comes at exactly the bit where it is due.
 #pragma once
 
 #include <cstdint>
@@ -18,23 +24,31 @@ struct DecoderState {
   int32_t value;         // the CODE_BITS code bits in view, low <= value <= high
   int32_t low;           // lower end of the code interval, inclusive, 0..CODE_TOP
   int32_t high;          // upper end of the code interval, inclusive, 0..CODE_TOP
-  int32_t buffer;        // byte being unpacked; -1 (all bits set) after an end-of-file read
-  int32_t bits_to_go;    // bits of buffer not yet taken, 0..8; 0: the next bit reads a byte
+  uint64_t reservoir;    // bits read ahead, the next one at bit 63
+  int32_t reserved;      // number of bits in reservoir, 0..64
   int32_t garbage_bits;  // end-of-file reads so far (reads, not bits)
+  int32_t exhausted;     // DECODER_READING, DECODER_EXHAUSTED or DECODER_FAILED
 };
+
+// States of a decoder's input: DECODER_EXHAUSTED once the read that must fail
+// has been met (no bit follows the reservoir); DECODER_FAILED once the
+// failure has been raised, after which every decode raises it again.
+enum { DECODER_READING = 0, DECODER_EXHAUSTED = 1, DECODER_FAILED = 2 };
 
 // Starts a decoder. from_memory nonzero: source is count_or_offset (0..
 // INT32_MAX) bytes, copied into a private memory reader. from_memory 0:
 // source is a path opened "rb" and positioned at byte count_or_offset when
 // that is above 0. Then reads the first 16 bits. Returns 0. Raises the
-// stream's open failures, "Unseekable stream" (the opened stream stays in
-// state->stream for decoder_close) and "arithmetic decoder bad input file".
+// stream's open failures and "Unseekable stream" (the opened stream stays in
+// state->stream for decoder_close).
 int decoder_start(DecoderState* state, const void* source, int64_t count_or_offset, int from_memory);
 
 // Next symbol, 0..nsym-1; counts it when the model is adaptive. When no
 // symbol fits, prints a dump of the cumulative table to standard output and
 // raises "symbol out of range" with nothing changed. Raises "arithmetic
-// decoder bad input file" on the 15th end-of-file read of a file.
+// decoder bad input file" when it needs a bit of the 15th end-of-file read
+// of a file; the symbol is then abandoned midway, the model is not updated,
+// and every later decode raises the same failure at once.
 int32_t decoder_decode(DecoderState* state, FrequencyModel* model);
 
 // Closes the stream (nullptr is ignored); unread bytes are ignored.

@@ -12,70 +12,92 @@ int encoder_start(EncoderState* state, const char* path, const char* mode) {
   } else {
     state->stream = stream_open_file(path, mode[0] == 'a' ? "ab" : "wb");
   }
-  state->bits_to_go = 8;
   state->low = 0;
   state->high = CODE_TOP;
   state->bits_to_follow = 0;
   state->buffer = 0;
+  state->buffer_bits = 0;
   state->bits_written = 0;
+  state->broken = 0;
   return 0;
 }
 
-static void encoder_put_bit(EncoderState* state, int bit) {
-  state->buffer >>= 1;
-  if (bit) state->buffer |= 0x80;
-  state->bits_to_go -= 1;
-  state->bits_written += 1;
-  if (state->bits_to_go == 0) {
-    stream_put_byte(state->stream, state->buffer);
-    state->bits_to_go = 8;
-  }
+// Writes the whole bytes of buffer, the earliest first.
+static void encoder_write_bytes(EncoderState* state) {
+  uint8_t bytes[8];
+  int32_t count = state->buffer_bits / 8;
+  for (int32_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(state->buffer >> (8 * i));
+  stream_put_bytes(state->stream, bytes, count);
+  state->buffer = count == 8 ? 0 : state->buffer >> (8 * count);
+  state->buffer_bits -= 8 * count;
 }
 
+// Emits count (0..32) bits, the earliest in bit 0 of bits; whole bytes are
+// written once 32 bits are waiting.
+static void encoder_put_bits(EncoderState* state, uint32_t bits, int count) {
+  state->buffer |= static_cast<uint64_t>(bits) << state->buffer_bits;
+  state->buffer_bits += count;
+  state->bits_written += count;
+  if (state->buffer_bits >= 32) encoder_write_bytes(state);
+}
+
+// Emits bit and then the pending follow bits, its opposites.
 static void encoder_put_bit_plus_follow(EncoderState* state, int bit) {
-  encoder_put_bit(state, bit);
-  while (state->bits_to_follow > 0) {
-    encoder_put_bit(state, !bit);
-    state->bits_to_follow -= 1;
-  }
+  encoder_put_bits(state, static_cast<uint32_t>(bit), 1);
+  uint32_t opposite = bit ? 0u : 0xFFFFFFFFu;
+  for (; state->bits_to_follow >= 32; state->bits_to_follow -= 32) encoder_put_bits(state, opposite, 32);
+  int rest = static_cast<int>(state->bits_to_follow);
+  encoder_put_bits(state, opposite & ((1u << rest) - 1), rest);
+  state->bits_to_follow = 0;
 }
 
-// True when symbol owns a nonempty slice 0 <= csym[s+1] < csym[s] <= csym[0]
-// of a positive total; only caller-supplied counts can break this.
-static bool model_symbol_codable(const FrequencyModel* model, int32_t symbol) {
-  if (symbol < 0 || symbol >= model->nsym) return false;
-  int32_t bottom = model->csym[symbol + 1];
-  int32_t top = model->csym[symbol];
-  return bottom >= 0 && bottom < top && top <= model->csym[0];
-}
-
+// Emits the settled bits (those on which low and high agree), then counts
+// the run of follow conditions behind them.
 static void encoder_renormalise(EncoderState* state) {
-  for (;;) {
-    if (state->high < CODE_HALF) {
-      encoder_put_bit_plus_follow(state, 0);
-    } else if (state->low >= CODE_HALF) {
-      encoder_put_bit_plus_follow(state, 1);
-      state->low -= CODE_HALF;
-      state->high -= CODE_HALF;
-    } else if (state->low >= CODE_QUARTER && state->high < CODE_THREE_QUARTERS) {
-      state->bits_to_follow += 1;
-      state->low -= CODE_QUARTER;
-      state->high -= CODE_QUARTER;
+  // Most symbols of a skewed source settle nothing: low < CODE_HALF <= high
+  // and no follow condition.
+  if (state->low < CODE_HALF && state->high >= CODE_HALF &&
+      (state->low < CODE_QUARTER || state->high >= CODE_THREE_QUARTERS)) {
+    return;
+  }
+  int settled = code_equal_leading_bits(state->low, state->high);
+  if (settled > 0) {
+    uint32_t bits = static_cast<uint32_t>(state->low) >> (CODE_BITS - settled);
+    if (state->bits_to_follow == 0) {
+      encoder_put_bits(state, code_reverse_bits(bits, settled), settled);
     } else {
-      break;
+      encoder_put_bit_plus_follow(state, static_cast<int>(bits >> (settled - 1)));
+      encoder_put_bits(state, code_reverse_bits(bits, settled - 1), settled - 1);
     }
-    state->low = 2 * state->low;
-    state->high = 2 * state->high + 1;
+    state->low = (state->low << settled) & CODE_TOP;
+    state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
+  }
+  int follow = code_follow_run(state->low, state->high);
+  if (follow > 0) {
+    state->bits_to_follow += follow;
+    state->low = (state->low << follow) & (CODE_HALF - 1);
+    state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
   }
 }
 
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
-  if (!model_symbol_codable(model, symbol)) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  int32_t range = state->high - state->low + 1;
+  if (symbol < 0 || symbol >= model->nsym) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+  int32_t top;
+  int32_t bottom;
+  model_symbol_slice(model, symbol, &top, &bottom);
   int32_t total = model->csym[0];
-  state->high = state->low + (range * model->csym[symbol]) / total - 1;
-  state->low = state->low + (range * model->csym[symbol + 1]) / total;
-  encoder_renormalise(state);
+  // Only caller-supplied counts can leave a symbol without a nonempty slice.
+  if (bottom < 0 || bottom >= top || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+  if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
+  int32_t range = state->high - state->low + 1;
+  state->high = state->low + code_divide_by_total(range * top, total) - 1;
+  state->low = state->low + code_divide_by_total(range * bottom, total);
+  try {
+    encoder_renormalise(state);
+  } catch (const Failure&) {
+    state->broken = 1;
+    throw;
+  }
   if (model->adaptive) model_update(model, symbol);
   return 0;
 }
@@ -84,10 +106,12 @@ int64_t encoder_bits_written(const EncoderState* state) { return state->bits_wri
 
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
 static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
+  if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
   state->bits_to_follow += 1;
   encoder_put_bit_plus_follow(state, state->low < CODE_QUARTER ? 0 : 1);
-  stream_put_byte(state->stream, state->buffer >> state->bits_to_go);
-  return stream_contents(state->stream, length_out);
+  state->buffer_bits += 8;  // the partly filled byte, zero above its bits
+  encoder_write_bytes(state);
+  return stream_take_contents(state->stream, length_out);
 }
 
 void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out) {

@@ -1,11 +1,14 @@
 // Adaptive arithmetic encoder over 16-bit code registers.
 //
 // What a reader must know first:
-// - Bits are emitted one at a time and packed into bytes least significant
-//   bit first: the first bit of a stream is bit 0x01 of its first byte.
+// - Bits are packed into bytes least significant bit first: the first bit of
+//   a stream is bit 0x01 of its first byte.
 // - When the interval straddles the middle, the undecided bit is held as a
 //   pending follow bit (a count, not a buffer) and emitted, inverted, right
 //   after the next decided bit.
+// - Renormalisation settles every bit on which low and high agree in one
+//   step, then counts a whole run of follow conditions in one step; the bits
+//   are exactly those of settling them one at a time.
 // - The finish emits one bit and its pending opposites (at least two bits),
 //   then one more byte: the partly filled byte, or 0x00 when none is. A stream
 //   of T bits is T/8 + 1 bytes long.
@@ -24,9 +27,10 @@ struct EncoderState {
   int32_t low;             // lower end of the code interval, inclusive, 0..CODE_TOP
   int32_t high;            // upper end of the code interval, inclusive, 0..CODE_TOP
   int64_t bits_to_follow;  // pending follow bits, emitted inverted after the next bit
-  int32_t buffer;          // byte being packed, 0..255; its earliest bit moves down to 0x01
-  int32_t bits_to_go;      // free positions left in buffer, 1..8; 8: none placed yet
+  uint64_t buffer;         // emitted bits not yet written, the earliest at bit 0
+  int32_t buffer_bits;     // number of bits in buffer, 0..31 between calls
   int64_t bits_written;    // every bit emitted so far, final bits included
+  int32_t broken;          // 1 once bytes were lost midway (a memory writer could not grow)
 };
 
 // Starts an encoder writing to path: a memory writer when path is empty,
@@ -35,10 +39,11 @@ struct EncoderState {
 // mode. Raises the stream's open failures before any register is set.
 int encoder_start(EncoderState* state, const char* path, const char* mode);
 
-// Codes symbol (must lie in 0..nsym-1 and own a nonempty range of the model)
+// Codes symbol (must lie in 0..nsym-1 and own a nonempty slice of the model)
 // and then counts it when the model is adaptive. Returns 0. Raises "symbol
 // out of range" before anything changes, and "buffer allocation failure" when
-// a memory writer cannot grow (the stream is then no longer decodable).
+// a memory writer cannot grow: the stream has then lost bytes, and every
+// later encode and the finish raise it again.
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol);
 
 // Bits emitted so far; pending follow bits and the padding of the last byte
@@ -48,6 +53,7 @@ int64_t encoder_bits_written(const EncoderState* state);
 // Emits the final bits and the last byte, hands back a memory encoder's bytes
 // (*bytes_out: heap copy owned by the caller; *length_out their number) or
 // *length_out 0 for a file, and closes the stream. The stream is closed even
-// when a failure is raised: "buffer allocation failure", or "Could not write
-// file" when a file lost bytes (what reached the file stays there).
+// when a failure is raised: "buffer allocation failure" (no bytes are handed
+// back), or "Could not write file" when a file lost bytes (what reached the
+// file stays there).
 void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out);

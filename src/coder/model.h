@@ -1,18 +1,32 @@
-// Adaptive frequency model: a count per symbol and a cumulative table taken
-// from the top. Symbol s owns the counts csym[s+1] .. csym[s]-1 of the total
-// csym[0]; symbol 0 owns the top slice. When the total has reached
+// Adaptive frequency model: a count per symbol, read by the coder as a
+// cumulative table taken from the top. Symbol s owns the counts
+// csym(s+1) .. csym(s)-1 of the total csym(0), where csym(i) = freq[i] + ...
+// + freq[nsym-1]; symbol 0 owns the top slice. When the total has reached
 // MAX_FREQUENCY, every count is halved (rounding up) before the next is added.
+//
+// The cumulative counts of the first `head` symbols are kept in the table
+// csym, which the coder reads and updates directly: cheap for small
+// alphabets and for symbols near 0. The counts of the other symbols are kept
+// in a binary indexed (Fenwick) tree, so that an update or a search costs
+// O(log nsym) however large the alphabet.
 #pragma once
 
 #include <cstdint>
 
 #include "coder/constants.h"
 
+// Symbols whose cumulative counts are kept in the plain table: alphabets up to
+// this size are all table, which costs no more than a tree below it.
+constexpr int32_t MODEL_HEAD_SYMBOLS = 32;
+
 struct FrequencyModel {
-  int32_t nsym;      // alphabet size; 0 after release
-  int32_t* freq;     // nsym counts (heap); freq[s] is the count of symbol s
-  int32_t* csym;     // nsym+1 cumulative counts (heap); csym[i] = freq[i] + ... + freq[nsym-1]
-  int32_t adaptive;  // nonzero: the coder calls model_update after each symbol
+  int32_t nsym;       // alphabet size; 0 after release
+  int32_t* freq;      // nsym counts (heap); freq[s] is the count of symbol s
+  int32_t* csym;      // head+1 cumulative counts (heap): csym[i] = freq[i] + ... + freq[nsym-1]
+  int32_t adaptive;   // nonzero: the coder calls model_update after each symbol
+  int32_t head;       // symbols 0..head-1 are read from csym; head == nsym means no tree
+  int32_t* tree;      // Fenwick tree over freq[head..nsym-1] and zero padding (heap), 1-based
+  int32_t tree_size;  // leaves of the tree: the power of two >= nsym-head; 0 without a tree
 };
 
 // Fills model for nsym symbols (0..MAX_UNIFORM_ALPHABET) from counts (nsym
@@ -23,9 +37,74 @@ struct FrequencyModel {
 // allocation failure" for a negative nsym or a failed allocation.
 int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive);
 
+// Halves every count, rounding up (a count of 1 stays 1), and rebuilds the
+// cumulative counts.
+void model_halve(FrequencyModel* model);
+
 // Counts symbol s (0 <= s < nsym, not checked), halving all counts first when
 // the total equals MAX_FREQUENCY.
-void model_update(FrequencyModel* model, int32_t s);
+inline void model_update(FrequencyModel* model, int32_t s) {
+  if (model->csym[0] == MAX_FREQUENCY) model_halve(model);
+  model->freq[s] += 1;
+  int32_t last = s;
+  if (s >= model->head) {
+    for (int32_t k = s - model->head + 1; k <= model->tree_size; k += k & -k) model->tree[k] += 1;
+    last = model->head;
+  }
+  for (int32_t i = 0; i <= last; ++i) model->csym[i] += 1;
+}
 
-// Frees both tables and sets nsym 0; a released model may be released again.
+// Frees the tables and sets nsym 0; a released model may be released again.
 void model_release(FrequencyModel* model);
+
+// The cumulative count csym(i) = freq[i] + ... + freq[nsym-1], 0 <= i <= nsym.
+int32_t model_cumulative(const FrequencyModel* model, int32_t i);
+
+// Sum of the first k counts of the tree (freq[head] .. freq[head+k-1]).
+inline int32_t model_tree_prefix(const FrequencyModel* model, int32_t k) {
+  int32_t sum = 0;
+  for (; k > 0; k &= k - 1) sum += model->tree[k];
+  return sum;
+}
+
+// The slice of symbol s (0 <= s < nsym): *top = csym(s), *bottom = csym(s+1).
+inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* top, int32_t* bottom) {
+  if (s < model->head) {
+    *top = model->csym[s];
+    *bottom = model->csym[s + 1];
+  } else {
+    *top = model->csym[model->head] - model_tree_prefix(model, s - model->head);
+    *bottom = *top - model->freq[s];
+  }
+}
+
+// The symbol whose slice holds cum, as a linear search from symbol 0 finds it:
+// the first s with csym(s+1) <= cum, with *top = csym(s) and *bottom =
+// csym(s+1); nsym when there is none (cum below 0, or no symbols).
+inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom) {
+  const int32_t* csym = model->csym;
+  int32_t head = model->head;
+  if (cum >= csym[head]) {
+    int32_t s = 0;
+    while (s < head && csym[s + 1] > cum) ++s;
+    if (s < head) {
+      *top = csym[s];
+      *bottom = csym[s + 1];
+    }
+    return s;
+  }
+  if (cum < 0) return model->nsym;
+  // In the tree: the first leaf whose prefix reaches the counts above cum.
+  int32_t remaining = csym[head] - cum;
+  int32_t leaf = 0;
+  for (int32_t step = model->tree_size >> 1; step > 0; step >>= 1) {
+    int32_t count = model->tree[leaf + step];
+    bool below = count < remaining;  // without a branch: the path is data, not history
+    leaf += below ? step : 0;
+    remaining -= below ? count : 0;
+  }
+  int32_t s = head + leaf;
+  *top = cum + remaining;
+  *bottom = *top - model->freq[s];
+  return s;
+}

@@ -1,7 +1,7 @@
 // The module's one way to take heap memory for its own records and blocks.
 // It never raises: callers test for nullptr and raise their own message.
-// A test switch makes a chosen allocation fail, and a count of live blocks
-// shows leaks.
+// A test switch makes a chosen allocation fail; counts of live blocks and of
+// live and peak bytes show leaks and memory use.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,11 @@ long heap_live_blocks();
 
 // Number of allocations (takes and resizes) so far.
 long heap_allocation_count();
+
+// Bytes held in live blocks now, and at most since heap_reset_peak.
+std::size_t heap_live_bytes();
+std::size_t heap_peak_bytes();
+void heap_reset_peak();
 
 // Frees a temporary block of one call when its scope ends, also when a
 // failure passes through.

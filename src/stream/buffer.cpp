@@ -27,20 +27,36 @@ void buffer_release(ByteBuffer* buffer) {
   heap_free(buffer);
 }
 
-// Grows a full block by BUFFER_GROWTH bytes; the size stays a signed 32-bit count.
-static void buffer_grow(ByteBuffer* buffer) {
-  if (buffer->size > INT32_MAX - BUFFER_GROWTH) raise_failure(MSG_BUFFER_ALLOCATION);
-  int32_t size = buffer->size + BUFFER_GROWTH;
+// Grows the block to hold at least needed bytes: BUFFER_GROWTH at first, then
+// twice its size; the size stays a signed 32-bit count.
+static void buffer_grow(ByteBuffer* buffer, int64_t needed) {
+  if (needed > INT32_MAX) raise_failure(MSG_BUFFER_ALLOCATION);
+  int64_t size = buffer->size < BUFFER_GROWTH ? BUFFER_GROWTH : buffer->size;
+  while (size < needed) size *= 2;
+  if (size > INT32_MAX) size = INT32_MAX;
   void* data = heap_resize(buffer->data, static_cast<size_t>(size));
   if (data == nullptr) raise_failure(MSG_BUFFER_ALLOCATION);
   buffer->data = static_cast<uint8_t*>(data);
-  buffer->size = size;
+  buffer->size = static_cast<int32_t>(size);
 }
 
 int buffer_put(ByteBuffer* buffer, int byte) {
-  if (buffer->pos == buffer->size) buffer_grow(buffer);
+  if (buffer->pos == buffer->size) buffer_grow(buffer, int64_t{buffer->pos} + 1);
   buffer->data[buffer->pos++] = static_cast<uint8_t>(byte);
   return byte & 0xFF;
+}
+
+void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count) {
+  if (count > buffer->size - buffer->pos) buffer_grow(buffer, int64_t{buffer->pos} + count);
+  std::memcpy(buffer->data + buffer->pos, bytes, static_cast<size_t>(count));
+  buffer->pos += count;
+}
+
+void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count) {
+  int32_t held = buffer->size - buffer->pos < count ? buffer->size - buffer->pos : count;
+  std::memcpy(bytes, buffer->data + buffer->pos, static_cast<size_t>(held));
+  std::memset(bytes + held, 0, static_cast<size_t>(count - held));
+  buffer->pos += held;
 }
 
 int buffer_get(ByteBuffer* buffer) {
@@ -63,4 +79,19 @@ uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count) {
   std::memcpy(copy, buffer->data, static_cast<size_t>(buffer->pos));
   *count = buffer->pos;
   return copy;
+}
+
+uint8_t* buffer_take_out(ByteBuffer* buffer, int32_t* count) {
+  *count = 0;
+  if (buffer->pos == 0) return nullptr;
+  auto* empty = static_cast<uint8_t*>(heap_take(0));
+  if (empty == nullptr) raise_failure(MSG_BUFFER_ALLOCATION);
+  uint8_t* bytes = buffer->data;
+  void* trimmed = heap_resize(bytes, static_cast<size_t>(buffer->pos));
+  if (trimmed != nullptr) bytes = static_cast<uint8_t*>(trimmed);
+  *count = buffer->pos;
+  buffer->data = empty;
+  buffer->size = 0;
+  buffer->pos = 0;
+  return bytes;
 }

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-// Bytes by which a full memory writer grows: large enough that a writer grows
-// once per kilobyte of output, small enough that a short stream wastes little.
+// First block of a memory writer: small enough that a short stream wastes
+// little. A full block then doubles, so that a writer of n bytes copies O(n)
+// bytes in all however its blocks move.
 constexpr int32_t BUFFER_GROWTH = 1024;
 
 struct ByteBuffer {
@@ -22,10 +23,19 @@ ByteBuffer* buffer_create(const uint8_t* bytes, int32_t length);
 // Frees the block and the record; nullptr is ignored.
 void buffer_release(ByteBuffer* buffer);
 
-// Appends the low 8 bits of byte, growing a full block by BUFFER_GROWTH.
-// Returns the stored byte, 0..255. On a failed growth raises "buffer
-// allocation failure" and the buffer keeps its block, size and pos.
+// Appends the low 8 bits of byte, growing a full block (to BUFFER_GROWTH
+// bytes, then to twice its size). Returns the stored byte, 0..255. On a
+// failed growth raises "buffer allocation failure" and the buffer keeps its
+// block, size and pos.
 int buffer_put(ByteBuffer* buffer, int byte);
+
+// Appends count (>= 0) bytes, growing as buffer_put does; on a failed growth
+// nothing is appended.
+void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count);
+
+// Copies the next count (>= 0) bytes into bytes, advancing pos; places past
+// the end read as 0, as buffer_get yields them.
+void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count);
 
 // Next byte, 0..255, advancing pos; 0 without advancing once pos == size.
 int buffer_get(ByteBuffer* buffer);
@@ -38,3 +48,10 @@ int buffer_seek(ByteBuffer* buffer, int64_t offset, int whence);
 // nullptr with *count 0 when pos is 0. The buffer is unchanged. Raises
 // "buffer allocation failure".
 uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count);
+
+// Hands over the block holding data[0..pos-1], trimmed to pos bytes when the
+// heap allows, and leaves the buffer empty (size and pos 0, a new empty
+// block). *count = pos; nullptr and *count 0 when pos is 0. The caller frees
+// the block with heap_free. Raises
+// "buffer allocation failure" when the new empty block cannot be had.
+uint8_t* buffer_take_out(ByteBuffer* buffer, int32_t* count);

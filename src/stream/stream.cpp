@@ -73,6 +73,23 @@ int stream_put_byte(ByteStream* stream, int byte) {
   return written == EOF ? -1 : written;
 }
 
+int stream_put_bytes(ByteStream* stream, const uint8_t* bytes, int32_t count) {
+  if (stream->is_memory) {
+    buffer_put_bytes(stream->memory, bytes, count);
+    return 0;
+  }
+  size_t written = std::fwrite(bytes, 1, static_cast<size_t>(count), stream->file);
+  return written == static_cast<size_t>(count) ? 0 : -1;
+}
+
+int32_t stream_get_bytes(ByteStream* stream, uint8_t* bytes, int32_t count) {
+  if (stream->is_memory) {
+    buffer_get_bytes(stream->memory, bytes, count);
+    return count;
+  }
+  return static_cast<int32_t>(std::fread(bytes, 1, static_cast<size_t>(count), stream->file));
+}
+
 int stream_get_byte(ByteStream* stream) {
   if (stream->is_memory) return buffer_get(stream->memory);
   return std::getc(stream->file);
@@ -96,6 +113,12 @@ uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
   *count = 0;
   if (!stream->is_memory) return nullptr;
   return buffer_copy_out(stream->memory, count);
+}
+
+uint8_t* stream_take_contents(ByteStream* stream, int32_t* count) {
+  *count = 0;
+  if (!stream->is_memory) return nullptr;
+  return buffer_take_out(stream->memory, count);
 }
 
 int stream_close(ByteStream* stream) {

@@ -32,6 +32,15 @@ ByteStream* stream_open_file(const char* path, const char* mode);
 // Raises "buffer allocation failure" when a memory writer cannot grow.
 int stream_put_byte(ByteStream* stream, int byte);
 
+// Writes count (>= 0) bytes, as stream_put_byte does for each. Returns 0, or
+// -1 when a file write failed.
+int stream_put_bytes(ByteStream* stream, const uint8_t* bytes, int32_t count);
+
+// Reads up to count (>= 0) bytes into bytes. Returns how many were read
+// before the end of a file (or a read error); a memory reader always fills
+// all count, with 0 past its end.
+int32_t stream_get_bytes(ByteStream* stream, uint8_t* bytes, int32_t count);
+
 // Next byte 0..255; at the end of a file (or on a read error) -1, at the end
 // of a memory reader 0.
 int stream_get_byte(ByteStream* stream);
@@ -45,6 +54,10 @@ int stream_seek(ByteStream* stream, int64_t offset, int whence);
 // heap_free) and *count; nullptr and *count 0 for a file stream or an empty
 // writer. Raises "buffer allocation failure".
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count);
+
+// As stream_contents, but hands over a memory writer's own block instead of
+// a copy, leaving the writer empty: what a writer's last reader uses.
+uint8_t* stream_take_contents(ByteStream* stream, int32_t* count);
 
 // Closes the file or frees the buffer, then the record; nullptr is ignored.
 // Returns 0, or -1 when bytes written to a file may not all have reached it.

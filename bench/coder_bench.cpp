@@ -1,0 +1,169 @@
+// The fast coder against the straightforward one, side by side in one run:
+// ns per symbol to encode and to decode vectors of 10^6 symbols, for four
+// alphabet sizes and four shapes of data, and the ratio of the two (above 1:
+// the fast coder is faster). Each cell is the median of its repetitions.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "coder/decoder.h"
+#include "coder/encoder.h"
+#include "gateway/heap.h"
+#include "reference/reference_coder.h"
+
+namespace {
+
+constexpr size_t SYMBOLS = 1000000;
+const int32_t ALPHABETS[] = {16, 256, 4096, 8191};
+const char* const SHAPES[] = {"uniform", "near-0", "near-top", "constant"};
+
+std::vector<int32_t> make_symbols(int32_t nsym, int shape) {
+  std::mt19937 random(static_cast<uint32_t>(nsym * 4 + shape));
+  std::uniform_int_distribution<int32_t> any(0, nsym - 1);
+  std::geometric_distribution<int32_t> offset(0.1);
+  std::vector<int32_t> symbols(SYMBOLS);
+  for (auto& symbol : symbols) {
+    int32_t near = std::min(offset(random), nsym - 1);
+    symbol = shape == 0 ? any(random) : shape == 1 ? near : shape == 2 ? nsym - 1 - near : nsym / 2;
+  }
+  return symbols;
+}
+
+std::vector<uint8_t> encode_fast(int32_t nsym, const std::vector<int32_t>& symbols) {
+  FrequencyModel model;
+  EncoderState encoder;
+  model_init(&model, nsym, nullptr, 1);
+  encoder_start(&encoder, "", "w");
+  for (int32_t symbol : symbols) encoder_encode(&encoder, &model, symbol);
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  encoder_finish(&encoder, &bytes, &count);
+  model_release(&model);
+  std::vector<uint8_t> result(bytes, bytes + count);
+  heap_free(bytes);
+  return result;
+}
+
+std::vector<uint8_t> encode_reference(int32_t nsym, const std::vector<int32_t>& symbols) {
+  ReferenceModel model;
+  ReferenceEncoder encoder;
+  reference_model_init(&model, nsym, nullptr, 1);
+  reference_encoder_start(&encoder, "", "w");
+  for (int32_t symbol : symbols) reference_encoder_encode(&encoder, &model, symbol);
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  reference_encoder_finish(&encoder, &bytes, &count);
+  reference_model_release(&model);
+  std::vector<uint8_t> result(bytes, bytes + count);
+  heap_free(bytes);
+  return result;
+}
+
+int64_t decode_fast(int32_t nsym, const std::vector<uint8_t>& bytes, size_t count) {
+  FrequencyModel model;
+  DecoderState decoder;
+  model_init(&model, nsym, nullptr, 1);
+  decoder_start(&decoder, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
+  int64_t sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += decoder_decode(&decoder, &model);
+  decoder_close(&decoder);
+  model_release(&model);
+  return sum;
+}
+
+int64_t decode_reference(int32_t nsym, const std::vector<uint8_t>& bytes, size_t count) {
+  ReferenceModel model;
+  ReferenceDecoder decoder;
+  reference_model_init(&model, nsym, nullptr, 1);
+  reference_decoder_start(&decoder, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
+  int64_t sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += reference_decoder_decode(&decoder, &model);
+  reference_decoder_close(&decoder);
+  reference_model_release(&model);
+  return sum;
+}
+
+void register_cell(int32_t nsym, int shape) {
+  auto symbols = std::make_shared<std::vector<int32_t>>(make_symbols(nsym, shape));
+  auto bytes = std::make_shared<std::vector<uint8_t>>(encode_fast(nsym, *symbols));
+  if (*bytes != encode_reference(nsym, *symbols)) {
+    std::fprintf(stderr, "the coders disagree on nsym %d %s\n", nsym, SHAPES[shape]);
+    std::exit(1);
+  }
+  std::string cell = std::to_string(nsym) + "/" + SHAPES[shape];
+  auto per_symbol = [](benchmark::State& state) { state.SetItemsProcessed(state.iterations() * SYMBOLS); };
+  benchmark::RegisterBenchmark(("encode/reference/" + cell).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(encode_reference(nsym, *symbols));
+    per_symbol(state);
+  });
+  benchmark::RegisterBenchmark(("encode/fast/" + cell).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(encode_fast(nsym, *symbols));
+    per_symbol(state);
+  });
+  benchmark::RegisterBenchmark(("decode/reference/" + cell).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decode_reference(nsym, *bytes, SYMBOLS));
+    per_symbol(state);
+  });
+  benchmark::RegisterBenchmark(("decode/fast/" + cell).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decode_fast(nsym, *bytes, SYMBOLS));
+    per_symbol(state);
+  });
+}
+
+// Keeps the median ns per symbol of every benchmark for the closing table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> ns_per_symbol;
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.aggregate_name != "median") continue;
+      double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      ns_per_symbol[run.run_name.function_name] = seconds * 1e9 / SYMBOLS;
+    }
+  }
+};
+
+void print_ratios(const std::map<std::string, double>& ns) {
+  std::printf("\nns per symbol, median; ratio = reference / fast (above 1: fast is faster)\n");
+  std::printf("%-6s %-9s | %9s %9s %7s | %9s %9s %7s\n", "nsym", "data", "enc ref", "enc fast", "ratio",
+              "dec ref", "dec fast", "ratio");
+  double lowest = 1e9;
+  for (int32_t nsym : ALPHABETS) {
+    for (int shape = 0; shape < 4; ++shape) {
+      std::string cell = std::to_string(nsym) + "/" + SHAPES[shape];
+      auto find = [&](const std::string& name) {
+        auto found = ns.find(name + cell);
+        return found == ns.end() ? 0.0 : found->second;
+      };
+      double encode_ref = find("encode/reference/"), encode_fast = find("encode/fast/");
+      double decode_ref = find("decode/reference/"), decode_fast = find("decode/fast/");
+      if (encode_fast <= 0 || decode_fast <= 0) continue;
+      std::printf("%-6d %-9s | %9.1f %9.1f %6.2fx | %9.1f %9.1f %6.2fx\n", nsym, SHAPES[shape], encode_ref,
+                  encode_fast, encode_ref / encode_fast, decode_ref, decode_fast, decode_ref / decode_fast);
+      lowest = std::min({lowest, encode_ref / encode_fast, decode_ref / decode_fast});
+    }
+  }
+  std::printf("lowest ratio: %.2fx\n", lowest);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int32_t nsym : ALPHABETS) {
+    for (int shape = 0; shape < 4; ++shape) register_cell(nsym, shape);
+  }
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  print_ratios(reporter.ns_per_symbol);
+  benchmark::Shutdown();
+  return 0;
+}
