@@ -41,7 +41,7 @@ bool host_is_numeric(const HostArray* array) {
 
 std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
   std::size_t kept = array->count < capacity - 1 ? array->count : capacity - 1;
-  std::memcpy(buffer, array->bytes.data(), kept);
+  if (kept > 0) std::memcpy(buffer, array->bytes.data(), kept);
   buffer[kept] = '\0';
   return array->count;
 }

@@ -1,0 +1,129 @@
+// The failure channel: message texts and their length limit, and every
+// allocation failure forced through the heap switch, with nothing leaked once
+// the caller releases what it owns.
+#include <cstring>
+
+#include "coder_support.h"
+
+namespace {
+
+// Runs op with the nth allocation from now failing (and every later one when
+// every is set); returns the raised message or "".
+template <typename Op>
+std::string with_failing_allocation(long n, bool every, Op&& op) {
+  heap_fail_at(n, every);
+  std::string message = failure_of(op);
+  heap_fail_at(0, false);
+  return message;
+}
+
+TEST(FailureChannel, KeepsAtMost511CharactersAndNothingOfAnEarlierMessage) {
+  for (size_t length : {0, 1, 511, 512, 2000}) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>('a' + i % 26));
+    EXPECT_EQ(text.substr(0, 511), failure_of([&] { raise_failure(text.c_str()); })) << length;
+  }
+  EXPECT_EQ("short", failure_of([] { raise_failure("short"); }));
+  const std::string rest(failure_message + 5, FAILURE_MESSAGE_SIZE - 5);  // nothing left of the long message
+  EXPECT_EQ(std::string(rest.size(), '\0'), rest);
+  EXPECT_EQ("handler '-7'", failure_of([] { raise_failure_with_int("handler '%d'", -7); }));
+}
+
+TEST(AllocationFailure, OpeningAMemoryStreamOrCoderNamesTheRecordThatFailed) {
+  const std::string expected[] = {"stream allocation failure", "buffer allocation failure",
+                                  "buffer allocation failure", ""};  // record, buffer record, block, none
+  const Bytes source{0xDB, 0x03};
+  for (long n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    const long live = heap_live_blocks();
+    ByteStream *writer = nullptr, *reader = nullptr;
+    EXPECT_EQ(expected[n - 1], with_failing_allocation(n, false, [&] {
+                writer = stream_open_memory_writer();
+              }));
+    EXPECT_EQ(expected[n - 1], with_failing_allocation(n, false, [&] {
+                reader = stream_open_memory_reader(source.data(), 2);
+              }));
+    stream_close(writer);
+    stream_close(reader);
+    EncoderState encoder;
+    std::memset(&encoder, 0x5A, sizeof encoder);
+    EXPECT_EQ(expected[n - 1], with_failing_allocation(n, false, [&] { encoder_start(&encoder, "", "w"); }));
+    if (n < 4) {
+      EXPECT_EQ((std::pair{0x5A5A5A5A, 0x5A5A5A5A5A5A5A5A}), std::pair(encoder.low, encoder.bits_written));
+    }
+    if (n == 4) stream_close(encoder.stream);
+    DecoderState decoder{};
+    EXPECT_EQ(expected[n - 1], with_failing_allocation(n, false, [&] {
+                decoder_start(&decoder, source.data(), 2, 1);
+              }));
+    decoder_close(&decoder);
+    EXPECT_EQ(live, heap_live_blocks());
+  }
+}
+
+TEST(AllocationFailure, ModelTablesThatFailAreReportedAndFreedOnRelease) {
+  for (long n = 1; n <= 4; ++n) {  // the counts, the cumulative table, the tree
+    const long live = heap_live_blocks();
+    FrequencyModel model{};
+    EXPECT_EQ(n < 4 ? "arithmetic coder model allocation failure" : "",
+              with_failing_allocation(n, false, [&] { model_init(&model, 300, nullptr, 1); }));
+    EXPECT_EQ(n < 4 ? n - 1 : 3, heap_live_blocks() - live) << n;  // tables taken are kept for release
+    model_release(&model);
+    EXPECT_EQ(live, heap_live_blocks()) << n;
+  }
+}
+
+TEST(AllocationFailure, EncoderWhoseBufferCannotGrowKeepsItsBytesAndStaysFailed) {
+  const long live = heap_live_blocks();
+  FrequencyModel model{};
+  model_init(&model, 256, nullptr, 1);
+  EncoderState encoder{};
+  encoder_start(&encoder, "", "w");
+  int32_t symbol = 0;
+  while (encoder.stream->memory->size == 0) encoder_encode(&encoder, &model, symbol++ * 89 % 256);
+  const ByteBuffer* buffer = encoder.stream->memory;
+  EXPECT_EQ("buffer allocation failure", with_failing_allocation(1, true, [&] {
+              for (int i = 0; i < 100000; ++i) encoder_encode(&encoder, &model, symbol++ * 89 % 256);
+            }));
+  ASSERT_EQ(1024, buffer->size);
+  const int32_t pos = buffer->pos;
+  const Bytes written(buffer->data, buffer->data + pos);
+  int32_t count = 0;
+  EXPECT_EQ("buffer allocation failure", with_failing_allocation(1, false, [&] {
+              stream_contents(encoder.stream, &count);
+            }));
+  EXPECT_EQ(pos, buffer->pos);
+  EXPECT_EQ(written, Bytes(buffer->data, buffer->data + pos));
+  // Bytes were lost midway: the encoder refuses to go on or to hand back a
+  // stream that would not decode, and still closes cleanly.
+  EXPECT_EQ("buffer allocation failure", failure_of([&] { encoder_encode(&encoder, &model, 1); }));
+  uint8_t* bytes = nullptr;
+  EXPECT_EQ("buffer allocation failure", failure_of([&] { encoder_finish(&encoder, &bytes, &count); }));
+  EXPECT_EQ(nullptr, encoder.stream);
+  EXPECT_EQ(nullptr, bytes);
+  model_release(&model);
+  EXPECT_EQ(live, heap_live_blocks());
+}
+
+TEST(AllocationFailure, FinishingAnEncoderClosesItsStreamEvenWhenItFails) {
+  for (long n = 1; n <= 3; ++n) {  // 1: room for the last byte, 2: the writer's new empty block, 3: none
+    const long live = heap_live_blocks();
+    EncoderState encoder{};
+    encoder_start(&encoder, "", "w");
+    uint8_t* bytes = nullptr;
+    int32_t count = -1;
+    EXPECT_EQ(n < 3 ? "buffer allocation failure" : "",
+              with_failing_allocation(n, false, [&] { encoder_finish(&encoder, &bytes, &count); }));
+    EXPECT_EQ(nullptr, encoder.stream);
+    if (n == 3) { EXPECT_EQ((Bytes{0x02}), take_bytes(bytes, count)); }
+    EXPECT_EQ(live, heap_live_blocks()) << n;
+  }
+  if (!std::filesystem::exists("/dev/full")) return;
+  const long live = heap_live_blocks();
+  EncoderState encoder{};
+  encoder_start(&encoder, "/dev/full", "w");
+  EXPECT_EQ("Could not write file", failure_of([&] { finish(&encoder); }));
+  EXPECT_EQ(live, heap_live_blocks());
+}
+
+}  // namespace
