@@ -154,6 +154,47 @@ void print_ratios(const std::map<std::string, double>& ns) {
   std::printf("lowest ratio: %.2fx\n", lowest);
 }
 
+// Peak heap bytes an encoder takes beyond what was live before it started,
+// while it codes count symbols and finishes; *output is the bytes it handed
+// back (memory) or wrote (file).
+size_t encoder_peak_extra(const char* path, const std::vector<int32_t>& symbols, int32_t* output) {
+  size_t live = heap_live_bytes();
+  heap_reset_peak();
+  FrequencyModel model;
+  EncoderState encoder;
+  model_init(&model, 256, nullptr, 1);
+  encoder_start(&encoder, path, "w");
+  for (int32_t symbol : symbols) encoder_encode(&encoder, &model, symbol);
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  encoder_finish(&encoder, &bytes, &count);
+  size_t peak = heap_peak_bytes() - live;
+  *output = path[0] == '\0' ? count : static_cast<int32_t>((encoder.bits_written + 8) / 8);
+  heap_free(bytes);
+  model_release(&model);
+  return peak;
+}
+
+void print_memory() {
+  std::printf("\npeak heap bytes of one encoder beyond those live before it (nsym 256, uniform)\n");
+  std::printf("%10s | %12s %12s %10s | %12s %12s\n", "symbols", "memory out", "memory peak", "limit", "file out",
+              "file peak");
+  std::string path = "/tmp/kestrel_bench_memory.kst";
+  for (size_t count : {size_t{100000}, size_t{1000000}, size_t{10000000}}) {
+    std::vector<int32_t> symbols(count);
+    std::mt19937 random(7);
+    for (auto& symbol : symbols) symbol = static_cast<int32_t>(random() % 256);
+    int32_t memory_output = 0;
+    int32_t file_output = 0;
+    size_t memory_peak = encoder_peak_extra("", symbols, &memory_output);
+    size_t file_peak = encoder_peak_extra(path.c_str(), symbols, &file_output);
+    size_t limit = 2 * static_cast<size_t>(memory_output) + 65536;
+    std::printf("%10zu | %12d %12zu %9s%s | %12d %12zu\n", count, memory_output, memory_peak,
+                memory_peak <= limit ? "within" : "OVER", " 2n+64K", file_output, file_peak);
+  }
+  std::remove(path.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +205,7 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   print_ratios(reporter.ns_per_symbol);
+  print_memory();
   benchmark::Shutdown();
   return 0;
 }

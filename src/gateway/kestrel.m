@@ -89,13 +89,17 @@
 %                             done, at the latest. Bytes already written stay.
 %     Unseekable stream       s=N beyond the end of the input file
 %     arithmetic decoder bad input file
-%                             a file decoder read too far past the file's end
+%                             a file decoder read too far past the file's
+%                             end; every later decode on it fails the same
+%                             way (close it with done)
 %     arithmetic coder model max frequency exceeded
 %                             NSYM of 16383 or more
 %     arithmetic coder model allocation failure
 %                             a negative (or empty) NSYM, or out of memory
 %     buffer allocation failure, stream allocation failure
-%                             out of memory
+%                             out of memory. A memory encoder that could not
+%                             grow has lost bytes: every later encode and its
+%                             done fail the same way, and done frees it.
 %
 %   Example: a memory round trip
 %     x = round(100 * sin((1:1000) / 20)) + 128;   % symbols 28..228
