@@ -1,0 +1,385 @@
+// Faults forced into whole calls of kestrel(...): each allocation of a command
+// failing in turn, files that cannot be written, opened or positioned, file
+// descriptors running out, and unloading with a file that cannot be written.
+// Every call goes through the real gateway with the stand-in host.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <functional>
+#include <initializer_list>
+
+#include "coder_support.h"
+#include "registry/slots.h"
+#include "support/host_fake.h"
+
+namespace {
+
+using Row = std::vector<double>;
+
+// One argument of a call: text, a number or a row of numbers.
+struct Arg {
+  FakeArray array;
+  Arg(const char* text) : array(fake_text(text)) {}
+  Arg(const std::string& text) : array(fake_text(text)) {}
+  Arg(int value) : array(fake_double(value)) {}
+  Arg(const Row& values) : array(fake_doubles(values)) {}
+};
+
+FakeResult kestrel(std::initializer_list<Arg> args) {
+  std::vector<const HostArray*> arrays;
+  for (const Arg& arg : args) arrays.push_back(arg.array.get());
+  return fake_call(arrays);
+}
+
+// The helpers below make no test assertions, so forked children use them too.
+// The handle a creation returned, or -2 when it failed.
+int handle_of(const FakeResult& r) { return r.error.empty() && r.values.size() == 1 ? int(r.values[0]) : -2; }
+
+// Symbols 0..255 from a small generator; about one byte each once coded.
+Row symbols(int count, uint32_t salt) {
+  Row row;
+  uint32_t x = salt * 2654435761u + 1;
+  for (int i = 0; i < count; ++i) row.push_back((x = x * 1664525u + 1013904223u) >> 24);
+  return row;
+}
+
+// Codes more symbols and closes the encoder: a memory encoder's bytes, {0}
+// for a file encoder, {} when a call failed.
+Row finish_encoder(int handle, const Row& more) {
+  if (!kestrel({"encode", handle, more}).error.empty()) return {};
+  return kestrel({"done", handle}).values;
+}
+Row encode_memory(const Row& input) { return finish_encoder(handle_of(kestrel({"new_encoder", "", 256})), input); }
+bool encode_file(const std::string& path, const Row& input) {
+  return finish_encoder(handle_of(kestrel({"new_encoder", path, 256})), input) == Row{0};
+}
+
+// Decodes count symbols and closes the decoder; {} when a call failed.
+Row finish_decoder(int handle, size_t count) {
+  FakeResult result = kestrel({"decode", handle, static_cast<int>(count)});
+  return kestrel({"done", handle}).error.empty() ? result.values : Row{};
+}
+Row decode_memory(const Row& bytes, size_t count) {
+  return finish_decoder(handle_of(kestrel({"new_decoder", "", 256, bytes})), count);
+}
+Row decode_file(const std::string& path, size_t count) {
+  return finish_decoder(handle_of(kestrel({"new_decoder", path, 256})), count);
+}
+
+std::vector<int> in_use_flags() {
+  std::vector<int> flags;
+  for (const CoderSlot& slot : coder_table.slots) flags.push_back(slot.in_use);
+  return flags;
+}
+const std::vector<int> ALL_FREE(SLOT_COUNT, 0);
+
+std::vector<int> open_descriptors() {
+  std::vector<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    fds.push_back(std::stoi(entry.path().filename().string()));
+  }
+  return fds;
+}
+
+// Checks made in a forked child: the number of the first that failed, 0 if none.
+struct ChildChecks {
+  int made = 0, first_failed = 0;
+  void operator()(bool ok) { ++made; if (!ok && first_failed == 0) first_failed = made; }
+};
+
+// Runs body in a forked child and returns its exit code, -1 when it did not
+// exit normally. The child leaves with _exit: no handlers, no leak report.
+int in_child(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+class FaultCommands : public testing::Test {
+ protected:
+  void SetUp() override {
+    kestrel({"cleanup"});
+    blocks_ = heap_live_blocks();
+    descriptors_ = open_descriptors().size();
+  }
+  void TearDown() override {
+    heap_fail_at(0, false);
+    kestrel({"cleanup"});
+    EXPECT_EQ(blocks_, heap_live_blocks());
+    EXPECT_EQ(descriptors_, open_descriptors().size());
+  }
+  TempDir dir_;
+  long blocks_ = 0;
+  size_t descriptors_ = 0;
+};
+class FaultFiles : public FaultCommands {};
+
+const Row SENT = symbols(300, 1), LATER = symbols(200, 2);  // the neighbour encoder's, before and after
+const Row HELD = symbols(300, 3);                           // held by the neighbour decoder
+const Row SHORT = symbols(1000, 4);                         // coded or decoded by the call under test
+const Row LONG = symbols(20000, 5);                         // grows a memory writer six times
+
+struct Scene {
+  std::string dir;
+  int target = -1;  // the coder the faulted call works on
+  Row input;        // bytes for a decoder, or the symbols coded so far
+};
+
+// A call whose allocations fail in turn; after it, succeeded or failed checks
+// what it left (a failed creation is checked by the test itself).
+struct AllocationCase {
+  const char* name;
+  bool creates, closes_all;  // closes_all: the call closes the neighbours too
+  void (*prepare)(Scene&);
+  FakeResult (*run)(Scene&);
+  void (*succeeded)(Scene&, const FakeResult&);
+  void (*failed)(Scene&);
+};
+
+void open_several(Scene& s) {
+  EXPECT_TRUE(encode_file(s.dir + "/in", SHORT));
+  EXPECT_EQ(2, handle_of(kestrel({"new_encoder", s.dir + "/all", 256})));
+  EXPECT_EQ(3, handle_of(kestrel({"new_decoder", s.dir + "/in", 256})));
+  EXPECT_EQ(4, handle_of(kestrel({"new_encoder", "", 256})));
+  for (int handle : {2, 4}) EXPECT_EQ("", kestrel({"encode", handle, SHORT}).error);
+}
+
+// Fills a memory writer until done must grow it for its last bytes: the bits
+// held back, one bit and its pending opposites, and one more byte.
+void fill_memory_writer(Scene& s) {
+  s.target = handle_of(kestrel({"new_encoder", "", 256}));
+  const EncoderState& encoder = coder_table.slots[s.target].encoder;
+  auto room_left = [&] {
+    const int64_t last_bytes = (encoder.buffer_bits + encoder.bits_to_follow + 2 + 8) / 8;
+    return encoder.stream->memory->size - encoder.stream->memory->pos >= last_bytes;
+  };
+  for (size_t i = 0; i < LONG.size() && (s.input.size() < 2000 || room_left()); ++i) {
+    s.input.push_back(LONG[i]);
+    kestrel({"encode", s.target, Row{LONG[i]}});
+  }
+  ASSERT_FALSE(room_left());
+}
+
+void decodes_short(Scene&, const FakeResult& r) { EXPECT_EQ(SHORT, finish_decoder(handle_of(r), SHORT.size())); }
+
+const AllocationCase ALLOCATION_CASES[] = {
+    {"new_encoder to memory", true, false, nullptr, [](Scene&) { return kestrel({"new_encoder", "", 256}); },
+     [](Scene&, const FakeResult& r) {
+       EXPECT_EQ(SHORT, decode_memory(finish_encoder(handle_of(r), SHORT), SHORT.size()));
+     }},
+    {"new_encoder to a file", true, false, nullptr,
+     [](Scene& s) { return kestrel({"new_encoder", s.dir + "/out", 256}); },
+     [](Scene& s, const FakeResult& r) {
+       EXPECT_EQ(Row{0}, finish_encoder(handle_of(r), SHORT));
+       EXPECT_EQ(SHORT, decode_file(s.dir + "/out", SHORT.size()));
+     }},
+    {"new_decoder from memory", true, false, [](Scene& s) { s.input = encode_memory(SHORT); },
+     [](Scene& s) { return kestrel({"new_decoder", "", 256, s.input}); }, decodes_short},
+    {"new_decoder from a file", true, false, [](Scene& s) { EXPECT_TRUE(encode_file(s.dir + "/in", SHORT)); },
+     [](Scene& s) { return kestrel({"new_decoder", s.dir + "/in", 256}); }, decodes_short},
+    {"encode growing a memory writer", false, false,
+     [](Scene& s) { s.target = handle_of(kestrel({"new_encoder", "", 256})); },
+     [](Scene& s) { return kestrel({"encode", s.target, LONG}); },
+     [](Scene& s, const FakeResult&) {
+       EXPECT_EQ(LONG, decode_memory(kestrel({"done", s.target}).values, LONG.size()));
+     },
+     [](Scene& s) {  // bytes were lost midway: the encoder stays failed, and done still frees its slot
+       EXPECT_EQ("buffer allocation failure", kestrel({"encode", s.target, Row{1, 2}}).error);
+       EXPECT_EQ("buffer allocation failure", kestrel({"done", s.target}).error);
+       EXPECT_EQ("invalid handler", kestrel({"done", s.target}).error);
+     }},
+    {"done on a full memory encoder", false, false, fill_memory_writer,
+     [](Scene& s) { return kestrel({"done", s.target}); },
+     [](Scene& s, const FakeResult& r) { EXPECT_EQ(s.input, decode_memory(r.values, s.input.size())); },
+     [](Scene& s) { EXPECT_EQ("invalid handler", kestrel({"done", s.target}).error); }},  // freed all the same
+    {"done -42 with several coders open", false, true, open_several,
+     [](Scene&) { return kestrel({"done", ALL_HANDLES}); },
+     [](Scene&, const FakeResult& r) { EXPECT_EQ(Row{0}, r.values); }},
+    {"cleanup with several coders open", false, true, open_several, [](Scene&) { return kestrel({"cleanup"}); },
+     [](Scene&, const FakeResult& r) { EXPECT_FALSE(r.has_output); }},
+};
+
+TEST_F(FaultCommands, EachFailedAllocationIsReportedAndLeavesTableNeighboursAndHeapIntact) {
+  const Row held_bytes = encode_memory(HELD);
+  Row sent_and_later = SENT;
+  sent_and_later.insert(sent_and_later.end(), LATER.begin(), LATER.end());
+  for (const AllocationCase& c : ALLOCATION_CASES) {
+    for (bool every : {false, true}) {
+      long succeeded_at = 0;
+      for (long n = 1; n <= 64 && succeeded_at == 0; ++n) {
+        SCOPED_TRACE(testing::Message() << c.name << (every ? ": failing all from #" : ": failing #") << n);
+        Scene scene{dir_.root.string()};
+        // Neighbours opened before the faulted call: a memory encoder and a memory decoder.
+        ASSERT_EQ(0, handle_of(kestrel({"new_encoder", "", 256})));
+        ASSERT_EQ("", kestrel({"encode", 0, SENT}).error);
+        ASSERT_EQ(1, handle_of(kestrel({"new_decoder", "", 256, held_bytes})));
+        if (c.prepare) c.prepare(scene);
+        const std::vector<int> before = in_use_flags();
+        const int next = static_cast<int>(std::find(before.begin(), before.end(), 0) - before.begin());
+        heap_fail_at(n, every);
+        const FakeResult result = c.run(scene);
+        heap_fail_at(0, false);
+        if (result.error.empty()) {
+          succeeded_at = n;
+          if (c.creates) EXPECT_EQ(next, handle_of(result));
+          c.succeeded(scene, result);
+        } else {
+          EXPECT_TRUE(result.error == "buffer allocation failure" || result.error == "stream allocation failure" ||
+                      result.error == "arithmetic coder model allocation failure") << result.error;
+          if (c.creates) EXPECT_EQ(before, in_use_flags());
+          if (c.creates) EXPECT_EQ(next, handle_of(kestrel({"new_encoder", "", 2})));
+          if (c.failed) c.failed(scene);
+        }
+        if (c.closes_all) {
+          EXPECT_EQ(ALL_FREE, in_use_flags());
+          EXPECT_EQ(SHORT, decode_file(scene.dir + "/all", SHORT.size()));  // its file encoder was finished
+        } else {
+          EXPECT_EQ(sent_and_later, decode_memory(finish_encoder(0, LATER), sent_and_later.size()));
+          EXPECT_EQ(HELD, finish_decoder(1, HELD.size()));
+        }
+        kestrel({"cleanup"});
+        EXPECT_EQ(ALL_FREE, in_use_flags());
+        EXPECT_EQ(blocks_, heap_live_blocks());
+      }
+      EXPECT_GT(succeeded_at, 1) << c.name << ": the first allocation must fail the call";
+    }
+  }
+}
+
+TEST_F(FaultFiles, FileSizeLimitReportsTheLostBytesAndKeepsThoseWritten) {
+  constexpr rlim_t LIMIT = 5000;  // not a multiple of the I/O library's buffer: the last write is partial
+  const std::string path = dir_.file("limited");
+  const Row input = symbols(20000, 7);
+  EXPECT_EQ(0, in_child([&] {
+    ChildChecks check;
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{LIMIT, LIMIT};
+    check(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    const size_t fds = open_descriptors().size();
+    check(handle_of(kestrel({"new_encoder", path, 256})) == 0);
+    kestrel({"encode", 0, input});  // lost bytes need only be reported by done
+    check(kestrel({"done", 0}).error == "Could not write file");
+    check(in_use_flags() == ALL_FREE);
+    check(open_descriptors().size() == fds);
+    return check.first_failed;
+  })) << "number of the first check that failed in the child";
+  Bytes expected;
+  for (double byte : encode_memory(input)) expected.push_back(static_cast<uint8_t>(static_cast<int>(byte)));
+  ASSERT_GT(expected.size(), LIMIT);
+  EXPECT_EQ(Bytes(expected.begin(), expected.begin() + LIMIT), read_file(path));
+}
+
+TEST_F(FaultFiles, FilesThatCannotBeOpenedOrPositionedAreRefusedAndTheSlotIsFreeAgain) {
+  const std::string dir = dir_.root.string(), missing = dir_.file("no-such-dir/file"), in = dir_.file("in");
+  ASSERT_TRUE(encode_file(in, SHORT));
+  const std::string past_end = "new_decoder:s=" + std::to_string(std::filesystem::file_size(in) + 1);
+  const std::array<std::string, 3> rows[] = {
+      {"new_encoder", dir, "Could not open file"},       {"new_encoder:a", dir, "Could not open file"},
+      {"new_decoder", dir, "Could not open file"},       {"new_encoder", missing, "Could not open file"},
+      {"new_decoder", missing, "Could not open file"},   {"new_decoder", dir_.file("absent"), "Could not open file"},
+      {past_end, in, "Unseekable stream"},               {"new_decoder:s=1000000", in, "Unseekable stream"},
+      {"new_decoder:s=99999999999999999999", in, "Unseekable stream"}};
+  ASSERT_EQ(0, handle_of(kestrel({"new_encoder", "", 256})));
+  const std::vector<int> before = in_use_flags();
+  for (const auto& [command, path, error] : rows) {
+    EXPECT_EQ(error, kestrel({command, path, 256}).error) << command << " " << path;
+    EXPECT_EQ(before, in_use_flags()) << command << " " << path;
+    EXPECT_EQ(descriptors_, open_descriptors().size()) << command << " " << path;
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(1, handle_of(kestrel({"new_encoder", "", 256})));
+}
+
+TEST_F(FaultFiles, ReadOnlyFileIsRefusedForAppendAndTruncateAndKeepsItsContents) {
+  const std::string path = dir_.file("read-only");
+  const Bytes original{1, 2, 3, 250};
+  write_file(path, original);
+  ASSERT_EQ(0, chmod(path.c_str(), 0444));
+  ASSERT_EQ(0, chmod(dir_.root.c_str(), 0755));  // reachable by the unprivileged child
+  for (const char* command : {"new_encoder:a", "new_encoder:append", "new_encoder"}) {
+    EXPECT_EQ(0, in_child([&] {
+      ChildChecks check;
+      // Permission bits do not stop root: drop to an unprivileged user first.
+      if (geteuid() == 0) check(setgid(65534) == 0 && setuid(65534) == 0);
+      check(access(path.c_str(), W_OK) != 0);  // the fault is really there
+      const size_t fds = open_descriptors().size();
+      check(kestrel({command, path, 256}).error == "Could not open file");
+      check(in_use_flags() == ALL_FREE);
+      check(open_descriptors().size() == fds);
+      return check.first_failed;
+    })) << command << ": number of the first check that failed in the child";
+    EXPECT_EQ(original, read_file(path)) << command;
+  }
+}
+
+TEST_F(FaultFiles, RunningOutOfDescriptorsRefusesOneEncoderAndSparesTheOthers) {
+  EXPECT_EQ(0, in_child([&] {
+    ChildChecks check;
+    const std::vector<int> fds = open_descriptors();
+    rlim_t room = 0;  // the limit bounds descriptor numbers, not their count: leave 8 numbers free
+    for (int free = 0; free < 8; ++room) free += std::count(fds.begin(), fds.end(), room) == 0;
+    const rlimit limit{room, room};
+    check(setrlimit(RLIMIT_NOFILE, &limit) == 0);
+    std::vector<std::string> paths;
+    FakeResult refused{};
+    while (paths.size() < 64 && refused.error.empty()) {
+      const std::string path = dir_.file("out" + std::to_string(paths.size()));
+      refused = kestrel({"new_encoder", path, 256});
+      if (!refused.error.empty()) break;
+      check(handle_of(refused) == static_cast<int>(paths.size()));
+      check(kestrel({"encode", handle_of(refused), symbols(500, 10 + paths.size())}).error.empty());
+      paths.push_back(path);
+    }
+    check(refused.error == "Could not open file");
+    check(paths.size() >= 4);
+    check(coder_table.slots[paths.size()].in_use == 0);
+    for (size_t i = 0; i < paths.size(); ++i) check(kestrel({"done", static_cast<int>(i)}).values == Row{0});
+    for (size_t i = 0; i < paths.size(); ++i) check(decode_file(paths[i], 500) == symbols(500, 10 + i));
+    check(in_use_flags() == ALL_FREE);
+    check(open_descriptors().size() == fds.size());
+    return check.first_failed;
+  })) << "number of the first check that failed in the child";
+}
+
+TEST_F(FaultFiles, UnwritableFileIsReportedWhenClosedAndTheOtherCodersStillClose) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  const Row input = symbols(3000, 8);
+  ASSERT_TRUE(encode_file(dir_.file("in"), input));
+  const std::pair<std::string, int> rows[] = {{"done", 0},       {"done", 20000},  {"done -42", 3000},
+                                              {"cleanup", 3000}, {"unload", 3000}, {"unload without memory", 3000}};
+  for (const auto& [way, lost] : rows) {
+    SCOPED_TRACE(way + " after " + std::to_string(lost) + " symbols");  // lost when closed or while coding
+    const std::string path = dir_.file("kept");
+    ASSERT_EQ(0, handle_of(kestrel({"new_encoder", "/dev/full", 256})));
+    ASSERT_EQ(1, handle_of(kestrel({"new_encoder", path, 256})));
+    ASSERT_EQ(2, handle_of(kestrel({"new_encoder", "", 256})));
+    ASSERT_EQ(3, handle_of(kestrel({"new_decoder", dir_.file("in"), 256})));
+    kestrel({"encode", 0, symbols(lost, 6)});  // lost bytes need only be reported when closed
+    for (int handle : {1, 2}) EXPECT_EQ("", kestrel({"encode", handle, input}).error);
+    if (way == "done") {
+      EXPECT_EQ("Could not write file", kestrel({"done", 0}).error);
+      EXPECT_EQ(0, coder_table.slots[0].in_use);
+      EXPECT_EQ("", kestrel({"cleanup"}).error);
+    }
+    if (way == "done -42") EXPECT_EQ("Could not write file", kestrel({"done", ALL_HANDLES}).error);
+    if (way == "cleanup") EXPECT_EQ("Could not write file", kestrel({"cleanup"}).error);
+    if (way.rfind("unload", 0) == 0) {
+      heap_fail_at(way == "unload" ? 0 : 1, true);  // without memory the memory encoder fails too
+      EXPECT_NO_THROW(EXPECT_TRUE(fake_unload()));  // nothing to report to while unloading
+      heap_fail_at(0, false);
+    }
+    EXPECT_EQ(ALL_FREE, in_use_flags());
+    EXPECT_EQ(input, decode_file(path, input.size()));
+    EXPECT_EQ(descriptors_, open_descriptors().size());
+    EXPECT_EQ(blocks_, heap_live_blocks());
+  }
+}
+
+}  // namespace
