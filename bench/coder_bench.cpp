@@ -40,7 +40,7 @@ std::vector<uint8_t> encode_fast(int32_t nsym, const std::vector<int32_t>& symbo
   EncoderState encoder;
   model_init(&model, nsym, nullptr, 1);
   encoder_start(&encoder, "", "w");
-  for (int32_t symbol : symbols) encoder_encode(&encoder, &model, symbol);
+  encoder_encode_symbols(&encoder, &model, symbols.data(), symbols.size());
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   encoder_finish(&encoder, &bytes, &count);
@@ -70,11 +70,11 @@ int64_t decode_fast(int32_t nsym, const std::vector<uint8_t>& bytes, size_t coun
   DecoderState decoder;
   model_init(&model, nsym, nullptr, 1);
   decoder_start(&decoder, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
-  int64_t sum = 0;
-  for (size_t i = 0; i < count; ++i) sum += decoder_decode(&decoder, &model);
+  std::vector<int32_t> symbols(count);
+  decoder_decode_symbols(&decoder, &model, symbols.data(), count);
   decoder_close(&decoder);
   model_release(&model);
-  return sum;
+  return symbols[count - 1];
 }
 
 int64_t decode_reference(int32_t nsym, const std::vector<uint8_t>& bytes, size_t count) {

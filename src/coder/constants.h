@@ -25,6 +25,19 @@ constexpr int32_t MAX_UNIFORM_ALPHABET = MAX_FREQUENCY - 1;  // 16382
 // more than the final bits of any stream need to settle its last symbols.
 constexpr int32_t MAX_GARBAGE_READS = 14;
 
+// Keeps a function out of its callers, so that their common path stays short.
+#if defined(__GNUC__)
+#define CODE_OUT_OF_LINE __attribute__((noinline))
+#else
+#define CODE_OUT_OF_LINE
+#endif
+
+// True when renormalisation has work to do: the interval no longer straddles
+// the middle, or it lies within the middle half (a follow condition).
+inline bool code_needs_renormalising(int32_t low, int32_t high) {
+  return low >= CODE_HALF || high < CODE_HALF || (low >= CODE_QUARTER && high < CODE_THREE_QUARTERS);
+}
+
 // Number of leading bits on which two code values (0..CODE_TOP) agree,
 // 0..CODE_BITS: the bits the coder has settled.
 inline int code_equal_leading_bits(int32_t a, int32_t b) {
@@ -53,7 +66,7 @@ inline int code_follow_run(int32_t low, int32_t high) {
 // The low count bits of value (count 0..CODE_BITS) in reverse order: the
 // coder settles bits top first, and the byte format stores the first bit of
 // each byte in its least significant place.
-inline uint32_t code_reverse_bits(uint32_t value, int count) {
+constexpr uint32_t code_reverse_bits(uint32_t value, int count) {
   uint32_t v = value & CODE_TOP;
   v = ((v >> 1) & 0x5555u) | ((v & 0x5555u) << 1);
   v = ((v >> 2) & 0x3333u) | ((v & 0x3333u) << 2);
@@ -61,6 +74,15 @@ inline uint32_t code_reverse_bits(uint32_t value, int count) {
   v = ((v >> 8) & 0x00FFu) | ((v & 0x00FFu) << 8);
   return v >> (CODE_BITS - count);
 }
+
+// Every byte with its bits in reverse order, for moving whole bytes between
+// the byte format and registers that take bits top first.
+constexpr std::array<uint8_t, 256> code_make_reversed_bytes() {
+  std::array<uint8_t, 256> reversed{};
+  for (uint32_t byte = 0; byte < 256; ++byte) reversed[byte] = static_cast<uint8_t>(code_reverse_bits(byte, 8));
+  return reversed;
+}
+inline constexpr std::array<uint8_t, 256> CODE_REVERSED_BYTES = code_make_reversed_bytes();
 
 // Exact floor(n / d) for 0 <= n < 2^30 and 1 <= d <= MAX_FREQUENCY: every
 // product of a range and a cumulative count divided by the model total. A

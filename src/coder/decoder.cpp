@@ -9,18 +9,28 @@
 // conditions together never exceed two code widths.
 constexpr int32_t DECODER_FAST_BITS = 2 * CODE_BITS;
 
+// Next byte of the input, 0..255, or EOF past the end of a file; reads the
+// stream DECODER_INPUT_BYTES at a time.
+static int decoder_next_byte(DecoderState* state) {
+  if (state->input_pos == state->input_length) {
+    if (state->input_ended) return EOF;
+    state->input_length = stream_get_bytes(state->stream, state->input, DECODER_INPUT_BYTES);
+    state->input_pos = 0;
+    state->input_ended = state->input_length < DECODER_INPUT_BYTES;
+    if (state->input_length == 0) return EOF;
+  }
+  return state->input[state->input_pos++];
+}
+
 // Tops the reservoir up to at least 57 bits, unless the read that must fail
 // has been met: its bits, and any after it, never enter the reservoir. Each
 // byte missing at the end of a file counts as one end-of-file read of eight
 // 1 bits.
-static void decoder_refill(DecoderState* state) {
+CODE_OUT_OF_LINE static void decoder_refill(DecoderState* state) {
   if (state->exhausted != DECODER_READING) return;
-  uint8_t bytes[8];
-  int32_t wanted = (64 - state->reserved) / 8;
-  int32_t read = stream_get_bytes(state->stream, bytes, wanted);
-  for (int32_t i = 0; i < wanted; ++i) {
-    uint32_t byte = bytes[i];
-    if (i >= read) {
+  while (state->reserved <= 56) {
+    int byte = decoder_next_byte(state);
+    if (byte == EOF) {
       state->garbage_bits += 1;
       if (state->garbage_bits > MAX_GARBAGE_READS) {
         state->exhausted = DECODER_EXHAUSTED;
@@ -28,7 +38,7 @@ static void decoder_refill(DecoderState* state) {
       }
       byte = 0xFF;
     }
-    state->reservoir |= static_cast<uint64_t>(code_reverse_bits(byte, 8)) << (56 - state->reserved);
+    state->reservoir |= static_cast<uint64_t>(CODE_REVERSED_BYTES[byte]) << (56 - state->reserved);
     state->reserved += 8;
   }
 }
@@ -36,8 +46,7 @@ static void decoder_refill(DecoderState* state) {
 // Takes count (0..DECODER_FAST_BITS) bits that the reservoir holds, the first
 // as the most significant.
 static int32_t decoder_take_bits(DecoderState* state, int count) {
-  if (count == 0) return 0;
-  auto bits = static_cast<int32_t>(state->reservoir >> (64 - count));
+  auto bits = static_cast<int32_t>((state->reservoir >> 1) >> (63 - count));  // 0 bits for count 0
   state->reservoir <<= count;
   state->reserved -= count;
   return bits;
@@ -68,10 +77,15 @@ int decoder_start(DecoderState* state, const void* source, int64_t count_or_offs
   }
   state->reservoir = 0;
   state->reserved = 0;
+  state->input_pos = 0;
+  state->input_length = 0;
+  state->input_ended = 0;
   state->garbage_bits = 0;
   state->exhausted = DECODER_READING;
   decoder_refill(state);
   state->value = decoder_take_bits(state, CODE_BITS);
+  state->last_symbol = -1;
+  state->last_bottom = 0;
   state->low = 0;
   state->high = CODE_TOP;
   return 0;
@@ -89,7 +103,7 @@ static void decoder_dump(const FrequencyModel* model, int32_t cum) {
 // Renormalises one bit at a time, as close to a failing end of file the
 // failure must come at exactly the right bit and leave the registers as
 // they stand at that bit.
-static void decoder_renormalise_slowly(DecoderState* state) {
+CODE_OUT_OF_LINE static void decoder_renormalise_slowly(DecoderState* state) {
   for (;;) {
     if (state->high < CODE_HALF) {
       // the top bit is 0 for low, high and value alike
@@ -112,53 +126,93 @@ static void decoder_renormalise_slowly(DecoderState* state) {
 
 // Shifts out the settled bits of low, high and value together, then removes
 // the run of follow conditions behind them, taking a new bit for each.
-static void decoder_renormalise(DecoderState* state) {
-  if (state->low < CODE_HALF && state->high >= CODE_HALF &&
-      (state->low < CODE_QUARTER || state->high >= CODE_THREE_QUARTERS)) {
-    return;
-  }
+static inline void decoder_renormalise(DecoderState* state) {
   if (state->reserved < DECODER_FAST_BITS) decoder_refill(state);
   if (state->reserved < DECODER_FAST_BITS) {
     decoder_renormalise_slowly(state);
     return;
   }
+  // Both steps work unchanged for a count of 0, so they need no branch.
   int settled = code_equal_leading_bits(state->low, state->high);
-  if (settled > 0) {
-    state->low = (state->low << settled) & CODE_TOP;
-    state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
-    state->value = ((state->value << settled) & CODE_TOP) | decoder_take_bits(state, settled);
-  }
+  state->low = (state->low << settled) & CODE_TOP;
+  state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
+  state->value = ((state->value << settled) & CODE_TOP) | decoder_take_bits(state, settled);
   int follow = code_follow_run(state->low, state->high);
-  if (follow > 0) {
-    state->low = (state->low << follow) & (CODE_HALF - 1);
-    state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
-    state->value = (state->value & CODE_HALF) | ((state->value << follow) & (CODE_HALF - 1)) |
-                   decoder_take_bits(state, follow);
-  }
+  state->low = (state->low << follow) & (CODE_HALF - 1);
+  state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
+  state->value = (state->value & CODE_HALF) | ((state->value << follow) & (CODE_HALF - 1)) |
+                 decoder_take_bits(state, follow);
 }
 
-int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {
-  // A symbol abandoned at the end of a file leaves the registers midway, and
-  // further turns would only widen them without bound.
-  if (state->exhausted == DECODER_FAILED) raise_failure(MSG_BAD_INPUT_FILE);
-  int32_t range = state->high - state->low + 1;
-  int32_t total = model->nsym > 0 ? model->csym[0] : 0;
-  // Only caller-supplied counts can leave a model without a positive total.
-  if (model->nsym > 0 && total <= 0) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+// The body of decoder_decode, inlined into the loop of decoder_decode_symbols.
+// Tells whether the symbol decoded last is the one the value selects again,
+// without the search: for a model whose cumulative counts never rise, s is
+// the first symbol with csym(s+1) <= cum exactly when csym(s+1) <= cum <
+// csym(s), and c <= cum exactly when range * c / total (rounded down) <=
+// value - low. The scaled bounds are the new interval's, so a right guess
+// costs no division. Counting s changed neither csym(s+1) nor, since
+// last_bottom is dropped at a halving, anything else the guess reads.
+static inline bool decoder_guess_holds(const DecoderState* state, const FrequencyModel* model, int32_t range,
+                                       int32_t total, int32_t* bottom_scaled, int32_t* top_scaled) {
+  // Only a symbol that holds most of the counts is worth the try.
+  if (state->last_symbol < 0 || 2 * model->freq[state->last_symbol] <= total) return false;
+  int32_t bottom = state->last_bottom;
+  *bottom_scaled = code_divide_by_total(range * bottom, total);
+  *top_scaled = code_divide_by_total(range * (bottom + model->freq[state->last_symbol]), total);
+  int32_t offset = state->value - state->low;
+  return *bottom_scaled <= offset && offset < *top_scaled;
+}
+
+// Finds the symbol the value selects by its cumulative count, as a linear
+// search from symbol 0 would, with its bottom csym(s+1) and scaled bounds.
+static inline int32_t decoder_search(const DecoderState* state, const FrequencyModel* model, int32_t range,
+                                     int32_t total, int32_t* bottom, int32_t* bottom_scaled, int32_t* top_scaled) {
   int32_t cum = ((state->value - state->low + 1) * total - 1) / range;
   int32_t top = 0;
-  int32_t bottom = 0;
-  int32_t s = model_find_symbol(model, cum, &top, &bottom);
+  int32_t s = model_find_symbol(model, cum, &top, bottom);
   if (s == model->nsym) {
     decoder_dump(model, cum);
     raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
   }
-  if (bottom < 0 || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  state->high = state->low + code_divide_by_total(range * top, total) - 1;
-  state->low = state->low + code_divide_by_total(range * bottom, total);
-  decoder_renormalise(state);
-  if (model->adaptive) model_update(model, s);
+  if (*bottom < 0 || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+  *bottom_scaled = code_divide_by_total(range * *bottom, total);
+  *top_scaled = code_divide_by_total(range * top, total);
   return s;
+}
+
+// The body of decoder_decode, inlined into the loop of decoder_decode_symbols.
+// The symbol decoded last is tried first when it holds most of the counts: a
+// source that mostly repeats one symbol then skips the division and the
+// search.
+static inline int32_t decoder_next_symbol(DecoderState* state, FrequencyModel* model) {
+  // A symbol abandoned at the end of a file leaves the registers midway, and
+  // further turns would only widen them without bound.
+  if (state->exhausted == DECODER_FAILED) raise_failure(MSG_BAD_INPUT_FILE);
+  int32_t range = state->high - state->low + 1;
+  int32_t total = model_total(model);
+  // Only caller-supplied counts can leave a model without a positive total.
+  if (model->nsym > 0 && total <= 0) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+  int32_t bottom_scaled = 0;
+  int32_t top_scaled = 0;
+  int32_t s = state->last_symbol;
+  if (!decoder_guess_holds(state, model, range, total, &bottom_scaled, &top_scaled)) {
+    s = decoder_search(state, model, range, total, &state->last_bottom, &bottom_scaled, &top_scaled);
+    state->last_symbol = model->ordered ? s : -1;
+  }
+  state->high = state->low + top_scaled - 1;
+  state->low = state->low + bottom_scaled;
+  if (code_needs_renormalising(state->low, state->high)) decoder_renormalise(state);
+  if (model->adaptive) {
+    model_update(model, s);
+    if (model_total(model) != total + 1) state->last_symbol = -1;  // halved
+  }
+  return s;
+}
+
+int32_t decoder_decode(DecoderState* state, FrequencyModel* model) { return decoder_next_symbol(state, model); }
+
+void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+  for (size_t i = 0; i < count; ++i) symbols[i] = decoder_next_symbol(state, model);
 }
 
 void decoder_close(DecoderState* state) {

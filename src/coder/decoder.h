@@ -14,10 +14,14 @@
 // failure comes at exactly the bit where it is due.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "coder/model.h"
 #include "stream/stream.h"
+
+// Bytes a decoder reads from its stream at a time.
+constexpr int32_t DECODER_INPUT_BYTES = 64;
 
 struct DecoderState {
   ByteStream* stream;    // input; owned from decoder_start to decoder_close
@@ -26,8 +30,14 @@ struct DecoderState {
   int32_t high;          // upper end of the code interval, inclusive, 0..CODE_TOP
   uint64_t reservoir;    // bits read ahead, the next one at bit 63
   int32_t reserved;      // number of bits in reservoir, 0..64
+  uint8_t input[DECODER_INPUT_BYTES];  // bytes read from the stream, not yet in the reservoir
+  int32_t input_pos;     // next byte of input to take
+  int32_t input_length;  // bytes held in input
+  int32_t input_ended;   // 1 once a read came back short: every byte after input is an end-of-file read
   int32_t garbage_bits;  // end-of-file reads so far (reads, not bits)
   int32_t exhausted;     // DECODER_READING, DECODER_EXHAUSTED or DECODER_FAILED
+  int32_t last_symbol;   // the symbol decoded last, tried first next time; -1: none to try
+  int32_t last_bottom;   // csym(last_symbol+1), the bottom of its slice
 };
 
 // States of a decoder's input: DECODER_EXHAUSTED once the read that must fail
@@ -50,6 +60,10 @@ int decoder_start(DecoderState* state, const void* source, int64_t count_or_offs
 // of a file; the symbol is then abandoned midway, the model is not updated,
 // and every later decode raises the same failure at once.
 int32_t decoder_decode(DecoderState* state, FrequencyModel* model);
+
+// Decodes count symbols into symbols, as decoder_decode does each; a failure
+// leaves the decoder advanced by the symbols before it.
+void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count);
 
 // Closes the stream (nullptr is ignored); unread bytes are ignored.
 void decoder_close(DecoderState* state);

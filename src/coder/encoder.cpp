@@ -53,13 +53,7 @@ static void encoder_put_bit_plus_follow(EncoderState* state, int bit) {
 
 // Emits the settled bits (those on which low and high agree), then counts
 // the run of follow conditions behind them.
-static void encoder_renormalise(EncoderState* state) {
-  // Most symbols of a skewed source settle nothing: low < CODE_HALF <= high
-  // and no follow condition.
-  if (state->low < CODE_HALF && state->high >= CODE_HALF &&
-      (state->low < CODE_QUARTER || state->high >= CODE_THREE_QUARTERS)) {
-    return;
-  }
+CODE_OUT_OF_LINE static void encoder_renormalise(EncoderState* state) {
   int settled = code_equal_leading_bits(state->low, state->high);
   if (settled > 0) {
     uint32_t bits = static_cast<uint32_t>(state->low) >> (CODE_BITS - settled);
@@ -72,34 +66,44 @@ static void encoder_renormalise(EncoderState* state) {
     state->low = (state->low << settled) & CODE_TOP;
     state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
   }
-  int follow = code_follow_run(state->low, state->high);
-  if (follow > 0) {
-    state->bits_to_follow += follow;
-    state->low = (state->low << follow) & (CODE_HALF - 1);
-    state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
-  }
+  int follow = code_follow_run(state->low, state->high);  // 0 leaves both as they are
+  state->bits_to_follow += follow;
+  state->low = (state->low << follow) & (CODE_HALF - 1);
+  state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
 }
 
-int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
+// The body of encoder_encode, inlined into the loop of encoder_encode_symbols.
+static inline void encoder_code_symbol(EncoderState* state, FrequencyModel* model, int32_t symbol) {
   if (symbol < 0 || symbol >= model->nsym) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
   int32_t top;
   int32_t bottom;
   model_symbol_slice(model, symbol, &top, &bottom);
-  int32_t total = model->csym[0];
+  int32_t total = model_total(model);
   // Only caller-supplied counts can leave a symbol without a nonempty slice.
   if (bottom < 0 || bottom >= top || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
   if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
   int32_t range = state->high - state->low + 1;
   state->high = state->low + code_divide_by_total(range * top, total) - 1;
   state->low = state->low + code_divide_by_total(range * bottom, total);
-  try {
-    encoder_renormalise(state);
-  } catch (const Failure&) {
-    state->broken = 1;
-    throw;
+  // Most symbols of a skewed source settle nothing and leave no follow condition.
+  if (code_needs_renormalising(state->low, state->high)) {
+    try {
+      encoder_renormalise(state);
+    } catch (const Failure&) {
+      state->broken = 1;
+      throw;
+    }
   }
   if (model->adaptive) model_update(model, symbol);
+}
+
+int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
+  encoder_code_symbol(state, model, symbol);
   return 0;
+}
+
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
+  for (size_t i = 0; i < count; ++i) encoder_code_symbol(state, model, symbols[i]);
 }
 
 int64_t encoder_bits_written(const EncoderState* state) { return state->bits_written; }

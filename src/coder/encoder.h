@@ -17,6 +17,7 @@
 // - The model (see model.h) halves its counts when their total reaches 16383.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "coder/model.h"
@@ -45,6 +46,10 @@ int encoder_start(EncoderState* state, const char* path, const char* mode);
 // a memory writer cannot grow: the stream has then lost bytes, and every
 // later encode and the finish raise it again.
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol);
+
+// Codes count symbols in order, as encoder_encode does each; a failure
+// leaves the symbols before the failing one coded.
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count);
 
 // Bits emitted so far; pending follow bits and the padding of the last byte
 // are not counted.

@@ -14,14 +14,18 @@ static int32_t* model_take_table(int32_t entries) {
   return table;
 }
 
+// True when no caller count is below 0.
+static bool model_counts_ordered(int32_t nsym, const int32_t* counts) {
+  for (int32_t i = 0; i < nsym; ++i) {
+    if (counts[i] < 0) return false;
+  }
+  return true;
+}
+
 // Symbols kept in the plain table: all of them when a count is negative,
 // since the tree search relies on partial sums that never fall.
 static int32_t model_head_size(int32_t nsym, const int32_t* counts) {
-  if (counts != nullptr) {
-    for (int32_t i = 0; i < nsym; ++i) {
-      if (counts[i] < 0) return nsym;
-    }
-  }
+  if (counts != nullptr && !model_counts_ordered(nsym, counts)) return nsym;
   return nsym < MODEL_HEAD_SYMBOLS ? nsym : MODEL_HEAD_SYMBOLS;
 }
 
@@ -38,7 +42,8 @@ static void model_rebuild(FrequencyModel* model) {
     int32_t parent = k + (k & -k);
     if (parent <= model->tree_size) model->tree[parent] += model->tree[k];
   }
-  model->csym[head] = tail_total;
+  model->tail_total = tail_total;
+  model->csym[head] = 0;
   for (int32_t i = head - 1; i >= 0; --i) model->csym[i] = model->csym[i + 1] + model->freq[i];
 }
 
@@ -63,6 +68,7 @@ int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32
   if (nsym > MAX_UNIFORM_ALPHABET) raise_failure(MSG_MAX_FREQUENCY);
   model->nsym = nsym;
   model->head = model_head_size(nsym, counts);
+  model->ordered = model->head < nsym || counts == nullptr || model_counts_ordered(nsym, counts);
   model->freq = model_take_table(nsym);
   model->csym = model_take_table(model->head + 1);
   int32_t tail = nsym - model->head;
@@ -94,9 +100,10 @@ void model_release(FrequencyModel* model) {
   model->tree = nullptr;
   model->head = 0;
   model->tree_size = 0;
+  model->tail_total = 0;
 }
 
 int32_t model_cumulative(const FrequencyModel* model, int32_t i) {
-  if (i <= model->head) return model->csym[i];
-  return model->csym[model->head] - model_tree_prefix(model, i - model->head);
+  if (i <= model->head) return model->csym[i] + model->tail_total;
+  return model->tail_total - model_tree_prefix(model, i - model->head);
 }

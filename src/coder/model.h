@@ -4,11 +4,12 @@
 // + freq[nsym-1]; symbol 0 owns the top slice. When the total has reached
 // MAX_FREQUENCY, every count is halved (rounding up) before the next is added.
 //
-// The cumulative counts of the first `head` symbols are kept in the table
-// csym, which the coder reads and updates directly: cheap for small
-// alphabets and for symbols near 0. The counts of the other symbols are kept
-// in a binary indexed (Fenwick) tree, so that an update or a search costs
-// O(log nsym) however large the alphabet.
+// The first `head` symbols keep their cumulative counts in the plain table
+// csym, read and updated directly: cheap for small alphabets and for symbols
+// near 0. The other symbols keep their counts in a binary indexed (Fenwick)
+// tree, so that an update or a search costs O(log nsym) however large the
+// alphabet, and their sum in tail_total. So csym(i) = csym[i] + tail_total
+// for i <= head, and the total is csym[0] + tail_total.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +18,18 @@
 
 // Symbols whose cumulative counts are kept in the plain table: alphabets up to
 // this size are all table, which costs no more than a tree below it.
-constexpr int32_t MODEL_HEAD_SYMBOLS = 32;
+constexpr int32_t MODEL_HEAD_SYMBOLS = 8;
 
 struct FrequencyModel {
   int32_t nsym;       // alphabet size; 0 after release
   int32_t* freq;      // nsym counts (heap); freq[s] is the count of symbol s
-  int32_t* csym;      // head+1 cumulative counts (heap): csym[i] = freq[i] + ... + freq[nsym-1]
+  int32_t* csym;      // head+1 cumulative counts of the head (heap): csym[i] = freq[i] + ... + freq[head-1]
   int32_t adaptive;   // nonzero: the coder calls model_update after each symbol
   int32_t head;       // symbols 0..head-1 are read from csym; head == nsym means no tree
   int32_t* tree;      // Fenwick tree over freq[head..nsym-1] and zero padding (heap), 1-based
   int32_t tree_size;  // leaves of the tree: the power of two >= nsym-head; 0 without a tree
+  int32_t tail_total; // freq[head] + ... + freq[nsym-1]
+  int32_t ordered;    // 1 when no count is below 0, so that csym never rises (all but some caller counts)
 };
 
 // Fills model for nsym symbols (0..MAX_UNIFORM_ALPHABET) from counts (nsym
@@ -41,17 +44,20 @@ int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32
 // cumulative counts.
 void model_halve(FrequencyModel* model);
 
+// The total of all counts, csym(0).
+inline int32_t model_total(const FrequencyModel* model) { return model->csym[0] + model->tail_total; }
+
 // Counts symbol s (0 <= s < nsym, not checked), halving all counts first when
 // the total equals MAX_FREQUENCY.
 inline void model_update(FrequencyModel* model, int32_t s) {
-  if (model->csym[0] == MAX_FREQUENCY) model_halve(model);
+  if (model_total(model) == MAX_FREQUENCY) model_halve(model);
   model->freq[s] += 1;
-  int32_t last = s;
-  if (s >= model->head) {
-    for (int32_t k = s - model->head + 1; k <= model->tree_size; k += k & -k) model->tree[k] += 1;
-    last = model->head;
+  if (s < model->head) {
+    for (int32_t i = 0; i <= s; ++i) model->csym[i] += 1;
+    return;
   }
-  for (int32_t i = 0; i <= last; ++i) model->csym[i] += 1;
+  for (int32_t k = s - model->head + 1; k <= model->tree_size; k += k & -k) model->tree[k] += 1;
+  model->tail_total += 1;
 }
 
 // Frees the tables and sets nsym 0; a released model may be released again.
@@ -70,10 +76,10 @@ inline int32_t model_tree_prefix(const FrequencyModel* model, int32_t k) {
 // The slice of symbol s (0 <= s < nsym): *top = csym(s), *bottom = csym(s+1).
 inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* top, int32_t* bottom) {
   if (s < model->head) {
-    *top = model->csym[s];
-    *bottom = model->csym[s + 1];
+    *top = model->csym[s] + model->tail_total;
+    *bottom = model->csym[s + 1] + model->tail_total;
   } else {
-    *top = model->csym[model->head] - model_tree_prefix(model, s - model->head);
+    *top = model->tail_total - model_tree_prefix(model, s - model->head);
     *bottom = *top - model->freq[s];
   }
 }
@@ -84,23 +90,36 @@ inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* 
 inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom) {
   const int32_t* csym = model->csym;
   int32_t head = model->head;
-  if (cum >= csym[head]) {
+  int32_t tail_total = model->tail_total;
+  if (cum >= tail_total) {
+    int32_t in_head = cum - tail_total;
     int32_t s = 0;
-    while (s < head && csym[s + 1] > cum) ++s;
+    while (s < head && csym[s + 1] > in_head) ++s;
     if (s < head) {
-      *top = csym[s];
-      *bottom = csym[s + 1];
+      *top = csym[s] + tail_total;
+      *bottom = csym[s + 1] + tail_total;
     }
     return s;
   }
   if (cum < 0) return model->nsym;
   // In the tree: the first leaf whose prefix reaches the counts above cum.
-  int32_t remaining = csym[head] - cum;
+  // Each turn loads both nodes the next turn may need before it knows which,
+  // so that the loads overlap the comparisons; no turn branches on the data.
+  int32_t remaining = tail_total - cum;
   int32_t leaf = 0;
-  for (int32_t step = model->tree_size >> 1; step > 0; step >>= 1) {
-    int32_t count = model->tree[leaf + step];
-    bool below = count < remaining;  // without a branch: the path is data, not history
-    leaf += below ? step : 0;
+  int32_t step = model->tree_size >> 1;
+  if (step > 0) {
+    int32_t count = model->tree[step];
+    for (; step > 1; step >>= 1) {
+      int32_t stay = model->tree[leaf + (step >> 1)];
+      int32_t move = model->tree[leaf + step + (step >> 1)];
+      bool below = count < remaining;
+      leaf += below ? step : 0;
+      remaining -= below ? count : 0;
+      count = below ? move : stay;
+    }
+    bool below = count < remaining;
+    leaf += below ? 1 : 0;
     remaining -= below ? count : 0;
   }
   int32_t s = head + leaf;

@@ -55,7 +55,7 @@ void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count) {
 void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count) {
   int32_t held = buffer->size - buffer->pos < count ? buffer->size - buffer->pos : count;
   std::memcpy(bytes, buffer->data + buffer->pos, static_cast<size_t>(held));
-  std::memset(bytes + held, 0, static_cast<size_t>(count - held));
+  if (held < count) std::memset(bytes + held, 0, static_cast<size_t>(count - held));
   buffer->pos += held;
 }
 

@@ -47,10 +47,10 @@ TEST(Model, UniformModelFirstHalvesAtUpdate16384MinusNsymThenEvery8191ForTwoSymb
     model_init(&model, nsym, nullptr, 1);
     std::vector<int> halvings;
     for (int update = 1; update <= 16384 - nsym + 3 * 8191; ++update) {
-      int32_t before = model.csym[0];
+      int32_t before = model_total(&model);
       model_update(&model, 0);
-      if (model.csym[0] != before + 1) halvings.push_back(update);
-      if (nsym == 2 && model.csym[0] != before + 1) {
+      if (model_total(&model) != before + 1) halvings.push_back(update);
+      if (nsym == 2 && model_total(&model) != before + 1) {
         EXPECT_EQ((Counts{8192, 1}), freq_of(model)) << update;
         EXPECT_EQ((Counts{8193, 1, 0}), csym_of(model)) << update;
       }

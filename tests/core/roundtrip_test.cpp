@@ -37,7 +37,7 @@ bool models_equal(const FrequencyModel& a, const FrequencyModel& b) {
 int32_t symbol_at_middle(const EncoderState& encoder, const FrequencyModel& model) {
   const int64_t range = encoder.high - encoder.low + 1;
   int32_t s = 0;
-  while (s + 1 < model.nsym && encoder.low + range * model_cumulative(&model, s + 1) / model.csym[0] > CODE_HALF) ++s;
+  while (s + 1 < model.nsym && encoder.low + range * model_cumulative(&model, s + 1) / model_total(&model) > CODE_HALF) ++s;
   return s;
 }
 
