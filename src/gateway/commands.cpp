@@ -1,5 +1,6 @@
 #include "gateway/commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -156,7 +157,7 @@ void command_encode(CommandCall& call) {
   int32_t chunk[NUMBERS_CHUNK];
   for (size_t start = 0; start < numbers.count; start += NUMBERS_CHUNK) {
     size_t length = numbers_to_ints(numbers, start, chunk);
-    for (size_t i = 0; i < length; ++i) encoder_encode(&slot->encoder, &slot->model, chunk[i]);
+    encoder_encode_symbols(&slot->encoder, &slot->model, chunk, length);
   }
   call.result_value = 0;
 }
@@ -173,7 +174,12 @@ void command_decode(CommandCall& call) {
   if (count < 0) raise_failure(MSG_INVALID_COUNT);
   double* symbols = host_create_row(&call.plhs[0], static_cast<size_t>(count));
   call.result_kind = RESULT_ARRAY;
-  for (int32_t i = 0; i < count; ++i) symbols[i] = decoder_decode(&slot->decoder, &slot->model);
+  int32_t chunk[NUMBERS_CHUNK];
+  for (size_t start = 0; start < static_cast<size_t>(count); start += NUMBERS_CHUNK) {
+    size_t length = std::min(NUMBERS_CHUNK, static_cast<size_t>(count) - start);
+    decoder_decode_symbols(&slot->decoder, &slot->model, chunk, length);
+    for (size_t i = 0; i < length; ++i) symbols[start + i] = chunk[i];
+  }
 }
 
 // Closes one coder and hands a memory encoder's bytes back as signed values.
