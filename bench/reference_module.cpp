@@ -51,3 +51,11 @@ int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {
 }
 
 void decoder_close(DecoderState* state) { reference_decoder_close(as_reference(state)); }
+
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
+  for (size_t i = 0; i < count; ++i) reference_encoder_encode(as_reference(state), as_reference(model), symbols[i]);
+}
+
+void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+  for (size_t i = 0; i < count; ++i) symbols[i] = reference_decoder_decode(as_reference(state), as_reference(model));
+}

@@ -100,7 +100,7 @@ static void decoder_dump(const FrequencyModel* model, int32_t cum) {
   std::fflush(stdout);
 }
 
-// Renormalises one bit at a time, as close to a failing end of file the
+// Renormalises one bit at a time: near a failing end of file, where the
 // failure must come at exactly the right bit and leave the registers as
 // they stand at that bit.
 CODE_OUT_OF_LINE static void decoder_renormalise_slowly(DecoderState* state) {

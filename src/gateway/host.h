@@ -42,8 +42,9 @@ double host_get_scalar(const HostArray* array);
 HostNumbers host_numbers(const HostArray* array);
 
 // Places a new 1-by-count real double row in *out and returns its data
-// (nullptr when count is 0). A host that cannot allocate it throws its own
-// error, which the gateway reports.
+// (nullptr when count is 0); its elements are not initialised, and the
+// caller writes them all before the call ends well. A host that cannot
+// allocate it throws its own error, which the gateway reports.
 double* host_create_row(HostArray** out, std::size_t count);
 
 // Places a new character row holding text in *out.

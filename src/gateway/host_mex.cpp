@@ -72,7 +72,9 @@ HostNumbers host_numbers(const HostArray* array) {
 }
 
 double* host_create_row(HostArray** out, std::size_t count) {
-  mxArray* row = mxCreateDoubleMatrix(1, static_cast<mwSize>(count), mxREAL);
+  // Left uninitialised: the gateway writes every element before the call
+  // returns, and the host discards the row of a call that fails.
+  mxArray* row = mxCreateUninitNumericMatrix(1, static_cast<mwSize>(count), mxDOUBLE_CLASS, mxREAL);
   *out = (HostArray*)row;
   return count == 0 ? nullptr : static_cast<double*>(mxGetData(row));
 }
