@@ -1,0 +1,163 @@
+// Decodes arbitrary bytes from memory or from a file at any offset, through
+// the core or through the commands, and compares the symbols and the point
+// and text of any failure with those of a plain decoder written here, which
+// takes its bits one at a time and keeps its model as a simple table.
+//
+// Input: mode (bit 0: file, bit 1: through the commands, bits 2-4: form of the
+// bytes argument, bits 4-7 all set: a long run), nsym (2 bytes), count (3
+// bytes), offset (2 bytes), then the bytes.
+#include "fuzz_support.h"
+
+namespace {
+
+constexpr int64_t MAX_COUNT = 100000;
+// Work per input, in symbols times (nsym + 32): the reference below searches
+// and updates its model linearly. A long run takes some milliseconds under
+// the sanitizers, a short one far less.
+constexpr int64_t SHORT_BUDGET = int64_t(1) << 15, LONG_BUDGET = int64_t(1) << 21;
+
+// Decodes up to count symbols of bytes one bit at a time, with a uniform
+// adaptive model of nsym symbols. Past the end of the bytes a file gives
+// eight 1 bits for each end-of-file read and fails at the first bit of the
+// 15th; memory gives 0 bits without end.
+CoreDecoding reference_decode(int32_t nsym, const std::vector<uint8_t>& bytes, bool file, int64_t count) {
+  CoreDecoding out;
+  size_t next = 0;
+  int end_reads = 0, buffer = 0, bits_left = 0;
+  auto bit = [&] {
+    if (bits_left == 0) {
+      if (file && next >= bytes.size() && ++end_reads > MAX_GARBAGE_READS) throw Failure{};
+      buffer = next < bytes.size() ? bytes[next++] : file ? 0xFF : 0;
+      bits_left = 8;
+    }
+    const int b = buffer & 1;
+    buffer >>= 1;
+    --bits_left;
+    return b;
+  };
+  PlainModel model(nsym);
+  const std::vector<int32_t>& csym = model.csym;
+  int32_t value = 0, low = 0, high = CODE_TOP;
+  try {
+    for (int i = 0; i < CODE_BITS; ++i) value = 2 * value + bit();
+    while (static_cast<int64_t>(out.symbols.size()) < count) {
+      if (nsym == 0) throw std::string(MSG_SYMBOL_OUT_OF_RANGE);
+      const int32_t range = high - low + 1, total = csym[0], cum = ((value - low + 1) * total - 1) / range;
+      int32_t s = 0;
+      while (csym[s + 1] > cum) ++s;
+      high = low + range * csym[s] / total - 1;
+      low = low + range * csym[s + 1] / total;
+      for (;;) {
+        const int32_t shift = high < CODE_HALF                                    ? 0
+                              : low >= CODE_HALF                                  ? CODE_HALF
+                              : low >= CODE_QUARTER && high < CODE_THREE_QUARTERS ? CODE_QUARTER
+                                                                                  : -1;
+        if (shift < 0) break;
+        low = 2 * (low - shift);
+        high = 2 * (high - shift) + 1;
+        value = 2 * (value - shift) + bit();
+      }
+      model.update(s);
+      out.symbols.push_back(s);
+    }
+  } catch (const Failure&) {
+    out.failure = MSG_BAD_INPUT_FILE;
+  } catch (const std::string& failure) {
+    out.failure = failure;
+  }
+  return out;
+}
+
+// The bytes as an array of one of eight forms (classes and values), each of
+// which truncates to integers holding the bytes in their low 8 bits.
+FakeArray bytes_argument(const std::vector<uint8_t>& bytes, int form) {
+  std::vector<double> values;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    double value = (form & 1) ? static_cast<int8_t>(bytes[i]) : bytes[i];
+    if (form >= 4) value += 256.0 * static_cast<double>(i % 5) - 512.0;
+    if (form >= 6) value += value < 0 ? -0.75 : 0.75;
+    values.push_back(value);
+  }
+  switch (form) {
+    case 2:
+      return fake_numbers<uint8_t>(HOST_UINT8, bytes);
+    case 3:
+      return fake_numbers<int8_t>(HOST_INT8, std::vector<int8_t>(values.begin(), values.end()));
+    case 4:
+      return fake_text(std::string(bytes.begin(), bytes.end()));
+    case 5:
+      return fake_numbers<int16_t>(HOST_INT16, std::vector<int16_t>(values.begin(), values.end()));
+    case 7:
+      return fake_numbers<float>(HOST_SINGLE, std::vector<float>(values.begin(), values.end()));
+    default:
+      return fake_doubles(values);
+  }
+}
+
+// Through the commands: the creation, the symbols the reference decoded in
+// one call, then (when the reference failed) the one it failed on.
+void decode_through_commands(const std::string& path, int64_t offset, const FakeArray& nsym, const FakeArray& bytes,
+                             int64_t count, const CoreDecoding& expected) {
+  const FakeResult created = path.empty()
+                                 ? kcall(fake_text("new_decoder"), fake_text(""), nsym, bytes)
+                                 : kcall(fake_text("new_decoder:s=" + std::to_string(offset)), fake_text(path), nsym);
+  if (expected.failure == MSG_UNSEEKABLE) {
+    FUZZ_CHECK(created.error == MSG_UNSEEKABLE, created.error);
+    return;
+  }
+  FUZZ_CHECK(created.error.empty() && created.values == std::vector<double>{0}, created.error);
+  const std::vector<double> symbols(expected.symbols.begin(), expected.symbols.end());
+  const FakeResult decoded = kcall(fake_text("decode"), fake_double(0), fake_double(double(symbols.size())));
+  FUZZ_CHECK(decoded.error.empty() && decoded.values == symbols, decoded.error);
+  if (static_cast<int64_t>(symbols.size()) < count) {
+    const FakeResult failed = kcall(fake_text("decode"), fake_double(0));
+    FUZZ_CHECK(failed.error == expected.failure, failed.error + " / " + expected.failure);
+  }
+  const FakeResult done = kcall(fake_text("done"), fake_double(0));
+  FUZZ_CHECK(done.error.empty() && done.values == std::vector<double>{0}, done.error);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in{data, size};
+  const int mode = in.byte();
+  const bool from_file = mode & 1;
+  const int32_t nsym = static_cast<int32_t>(in.u16() % (MAX_UNIFORM_ALPHABET + 1));
+  int64_t count = in.u16();
+  count = (count | int64_t(in.byte()) << 16) % (MAX_COUNT + 1);
+  count = std::min(count, ((mode >> 4) == 15 ? LONG_BUDGET : SHORT_BUDGET) / (nsym + 32));
+  const uint32_t raw_offset = in.u16();
+  const std::vector<uint8_t> bytes = in.take(in.left());
+  const int64_t offset = static_cast<int64_t>(raw_offset % (bytes.size() + 24)) - 8;  // -8 .. size+15
+  const std::string path = from_file ? scratch_dir() + "/decode.bin" : "";
+  if (from_file) write_bytes(path, bytes);
+  FUZZ_CHECK(table_is_empty(), "a coder is open before the input");
+  const long heap_before = heap_live_blocks();
+
+  CoreDecoding expected{{}, MSG_UNSEEKABLE};
+  if (!from_file || offset <= static_cast<int64_t>(bytes.size())) {
+    const std::vector<uint8_t> seen(bytes.begin() + (from_file ? std::max<int64_t>(offset, 0) : 0), bytes.end());
+    expected = reference_decode(nsym, seen, from_file, count);
+  }
+  auto run = [&] {
+    if (mode & 2)
+      return decode_through_commands(path, offset, fake_double(nsym), bytes_argument(bytes, mode >> 2 & 7), count,
+                                     expected);
+    const CoreDecoding actual = from_file
+                                    ? core_decode(nsym, path.c_str(), offset, 0, count)
+                                    : core_decode(nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1, count);
+    FUZZ_CHECK(actual.symbols == expected.symbols && actual.failure == expected.failure,
+               actual.failure + " / " + expected.failure + ", " + std::to_string(actual.symbols.size()) + " / " +
+                   std::to_string(expected.symbols.size()) + " symbols");
+  };
+  if (nsym == 0) {  // the one decode that fails prints its dump
+    const int dumps = empty_alphabet_dumps(run);
+    FUZZ_CHECK(dumps == (expected.failure == MSG_SYMBOL_OUT_OF_RANGE), "dumps: " + std::to_string(dumps));
+  } else {
+    run();
+  }
+  FUZZ_CHECK(table_is_empty(), "a coder is left open");
+  FUZZ_CHECK(heap_live_blocks() == heap_before, "leaked " + std::to_string(heap_live_blocks() - heap_before));
+  return 0;
+}

@@ -1,0 +1,185 @@
+// Helpers shared by the fuzz targets: reading the input, calling the module
+// through the stand-in host, the texts the module may report, a per-process
+// scratch directory, the adaptive model kept plainly for the reference coders,
+// decoding through the core, and capturing the decoder's dump.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "coder/decoder.h"
+#include "gateway/failure.h"
+#include "gateway/heap.h"
+#include "gateway/messages.h"
+#include "registry/slots.h"
+#include "support/host_fake.h"
+
+// Reports a broken invariant and stops the run; detail is built only then.
+#define FUZZ_CHECK(condition, detail)                                                                                \
+  do {                                                                                                               \
+    if (!(condition)) {                                                                                              \
+      std::fprintf(stderr, "%s:%d: broken: %s (%s)\n", __FILE__, __LINE__, #condition, std::string(detail).c_str()); \
+      std::abort();                                                                                                  \
+    }                                                                                                                \
+  } while (0)
+
+// Reads the input front to back; past its end every byte is 0.
+struct FuzzInput {
+  const uint8_t* data;
+  size_t size, pos = 0;
+  uint8_t byte() { return pos < size ? data[pos++] : 0; }
+  uint32_t u16() {
+    const uint32_t low = byte();
+    return low | uint32_t(byte()) << 8;
+  }
+  size_t left() const { return size - pos; }
+  std::vector<uint8_t> take(size_t n) {
+    n = std::min(n, left());
+    pos += n;
+    return std::vector<uint8_t>(data + pos - n, data + pos);
+  }
+};
+
+// One call of kestrel(args...).
+template <typename... Args>
+FakeResult kcall(const Args&... args) {
+  return fake_call({args.get()...});
+}
+
+// The texts the module may report (its internal-fault and bounds texts are
+// not among them).
+inline bool known_message(const std::string& text) {
+  for (const char* known :
+       {MSG_FEW_ARGUMENTS,        MSG_FEW_ARGUMENTS_COMMAND, MSG_NOT_A_STRING,      MSG_EXPECTED_INT,
+        MSG_UNRECOGNIZED_COMMAND, MSG_INVALID_HANDLE,        MSG_BITS_ON_DECODER,   MSG_ENCODE_ON_DECODER,
+        MSG_DECODE_ON_ENCODER,    MSG_INVALID_COUNT,         MSG_NOT_NUMERIC_ARRAY, MSG_FILE_NAME_TOO_LONG,
+        MSG_OUT_OF_MEMORY,        MSG_BUFFER_ALLOCATION,     MSG_STREAM_ALLOCATION, MSG_OPEN_FILE,
+        MSG_MODEL_ALLOCATION,     MSG_MAX_FREQUENCY,         MSG_UNSEEKABLE,        MSG_BAD_INPUT_FILE,
+        MSG_SYMBOL_OUT_OF_RANGE}) {
+    if (text == known) return true;
+  }
+  return false;
+}
+
+inline bool table_is_empty() {
+  for (const CoderSlot& slot : coder_table.slots) {
+    if (slot.in_use) return false;
+  }
+  return true;
+}
+
+// A scratch directory of this process, removed with its files at exit.
+inline std::string scratch_dir() {
+  static char path[64];  // trivially destroyed: still there when the exit handler runs
+  if (path[0] == '\0') {
+    std::snprintf(path, sizeof path, "/tmp/kestrel-fuzz-%ld", static_cast<long>(getpid()));
+    std::filesystem::create_directories(path);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    });
+  }
+  return path;
+}
+
+inline void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(file != nullptr && (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()),
+             path);
+  std::fclose(file);
+}
+
+inline std::vector<uint8_t> read_bytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  FUZZ_CHECK(file != nullptr, path);
+  for (int c; (c = std::getc(file)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+// The bytes 'done' hands back, which must be integers in -128..127.
+inline std::vector<uint8_t> row_to_bytes(const std::vector<double>& row) {
+  std::vector<uint8_t> bytes;
+  for (double value : row) {
+    FUZZ_CHECK(value >= -128 && value <= 127 && value == static_cast<int>(value), std::to_string(value));
+    bytes.push_back(static_cast<uint8_t>(static_cast<int>(value)));
+  }
+  return bytes;
+}
+
+// The adaptive model in its plainest form: a count per symbol and the
+// cumulative table from the top (csym[i] = freq[i] + ... + freq[nsym-1]),
+// halved (rounding up) before a count is added once the total is 16383.
+struct PlainModel {
+  std::vector<int32_t> freq, csym;
+  explicit PlainModel(int32_t nsym) : freq(nsym, 1), csym(nsym + 1) {
+    for (int32_t i = 0; i <= nsym; ++i) csym[i] = nsym - i;
+  }
+  void update(int32_t s) {
+    if (csym[0] == MAX_FREQUENCY) {
+      for (size_t i = freq.size(); i-- > 0;) csym[i] = csym[i + 1] + (freq[i] = (freq[i] + 1) / 2);
+    }
+    freq[s] += 1;
+    for (int32_t i = 0; i <= s; ++i) csym[i] += 1;
+  }
+};
+
+struct CoreDecoding {
+  std::vector<int32_t> symbols;
+  std::string failure;  // the failure that stopped decoding, or ""
+};
+
+// Decodes up to count symbols with a fresh uniform adaptive model of nsym
+// (0..16382) symbols, from count_or_offset bytes at source (from_memory 1) or
+// from the file at path source, starting at offset count_or_offset.
+inline CoreDecoding core_decode(int32_t nsym, const void* source, int64_t count_or_offset, int from_memory,
+                                int64_t count) {
+  CoreDecoding result;
+  FrequencyModel model{};
+  DecoderState decoder{};
+  try {
+    model_init(&model, nsym, nullptr, 1);
+    decoder_start(&decoder, source, count_or_offset, from_memory);
+    while (static_cast<int64_t>(result.symbols.size()) < count) {
+      result.symbols.push_back(decoder_decode(&decoder, &model));
+    }
+  } catch (const Failure&) {
+    result.failure = failure_message;
+  }
+  decoder_close(&decoder);
+  model_release(&model);
+  return result;
+}
+
+// Runs f (which must not throw) with standard output sent to a scratch file,
+// and returns how many times it printed the decoder's dump for an empty
+// alphabet (cum 0, one table entry 0); -1 when it printed anything else.
+template <typename F>
+int empty_alphabet_dumps(F&& f) {
+  std::fflush(stdout);
+  FILE* file = std::tmpfile();
+  FUZZ_CHECK(file != nullptr, "tmpfile");
+  const int saved = dup(1);
+  dup2(fileno(file), 1);
+  f();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string text;
+  std::rewind(file);
+  for (int c; (c = std::getc(file)) != EOF;) text += static_cast<char>(c);
+  std::fclose(file);
+  const std::string dump = "cum=0\ncsym[0]=0\n";
+  for (size_t i = 0; i < text.size(); i += dump.size()) {
+    if (text.compare(i, dump.size(), dump) != 0) return -1;
+  }
+  return static_cast<int>(text.size() / dump.size());
+}
