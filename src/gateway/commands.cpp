@@ -57,10 +57,14 @@ static int32_t command_read_creation(const CommandCall& call, char* name) {
   return double_to_int(host_get_scalar(call.prhs[2]));
 }
 
-// Takes a slot and gives it a uniform adaptive model; -1 when the table is full.
-static int command_take_slot(int32_t nsym, int32_t is_decoder) {
+// Takes a slot and gives it a uniform adaptive model. Returns its handle, or
+// -1 with -1 as the call's result when the table is full.
+static int command_take_slot(CommandCall& call, int32_t nsym, int32_t is_decoder) {
   int handle = acquire_slot();
-  if (handle < 0) return -1;
+  if (handle < 0) {
+    call.result_value = -1;
+    return -1;
+  }
   creating_handle = handle;
   CoderSlot* slot = &coder_table.slots[handle];
   slot->encoder.stream = nullptr;
@@ -84,11 +88,8 @@ static void command_end_creation(CommandCall& call, int handle, int started) {
 void command_new_encoder(CommandCall& call) {
   char name[FILE_NAME_SIZE];
   int32_t nsym = command_read_creation(call, name);
-  int handle = command_take_slot(nsym, 0);
-  if (handle < 0) {
-    call.result_value = -1;
-    return;
-  }
+  int handle = command_take_slot(call, nsym, 0);
+  if (handle < 0) return;
   const char* mode = "w";
   if (find_option(call.options, "a") != nullptr) mode = "a";
   if (find_option(call.options, ">") != nullptr) mode = ">";
@@ -96,8 +97,8 @@ void command_new_encoder(CommandCall& call) {
   command_end_creation(call, handle, started);
 }
 
-// Reads a decimal number as atoi does (blanks, sign, digits), saturating
-// instead of overflowing.
+// Reads a decimal number as atoi does (blanks, sign, digits); a number too
+// large for 64 bits stops growing instead of overflowing.
 static int64_t parse_offset(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) ++text;
   bool negative = *text == '-';
@@ -124,11 +125,8 @@ static int command_start_memory_decoder(CommandCall& call, DecoderState* decoder
 void command_new_decoder(CommandCall& call) {
   char name[FILE_NAME_SIZE];
   int32_t nsym = command_read_creation(call, name);
-  int handle = command_take_slot(nsym, 1);
-  if (handle < 0) {
-    call.result_value = -1;
-    return;
-  }
+  int handle = command_take_slot(call, nsym, 1);
+  if (handle < 0) return;
   DecoderState* decoder = &coder_table.slots[handle].decoder;
   int started;
   if (name[0] == '\0') {
