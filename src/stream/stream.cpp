@@ -13,7 +13,6 @@
 #define fstat _fstat64
 #define fileno _fileno
 #define stat _stat64
-using off_t = long long;
 #ifndef S_ISDIR
 #define S_ISDIR(mode) (((mode)&_S_IFMT) == _S_IFDIR)
 #endif
@@ -98,15 +97,15 @@ int stream_get_byte(ByteStream* stream) {
 // Positions a file at offset from the start, refusing targets past its end.
 static int stream_seek_file_start(FILE* file, int64_t offset) {
   if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  off_t size = ftello(file);
+  int64_t size = ftello(file);
   if (size < 0 || offset > size) return -1;
-  return fseeko(file, static_cast<off_t>(offset < 0 ? 0 : offset), SEEK_SET);
+  return fseeko(file, offset < 0 ? 0 : offset, SEEK_SET);
 }
 
 int stream_seek(ByteStream* stream, int64_t offset, int whence) {
   if (stream->is_memory) return buffer_seek(stream->memory, offset, whence);
   if (whence == 0) return stream_seek_file_start(stream->file, offset);
-  return fseeko(stream->file, static_cast<off_t>(offset), SEEK_CUR);
+  return fseeko(stream->file, offset, SEEK_CUR);
 }
 
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
