@@ -55,6 +55,17 @@ inline int code_equal_leading_bits(int32_t a, int32_t b) {
   return bits;
 }
 
+// Number of significant bits of x, 0..32 (0 for x = 0).
+inline int32_t code_bit_length(uint32_t x) {
+#if defined(__GNUC__)
+  return x == 0 ? 0 : 32 - __builtin_clz(x);
+#else
+  int32_t bits = 0;
+  for (; x != 0; x >>= 1) ++bits;
+  return bits;
+#endif
+}
+
 // Number of pending follow conditions in a row, 0..CODE_BITS-1, once the
 // settled bits are gone (low < CODE_HALF <= high): the bits below the top
 // where low holds 1 and high holds 0, counted from the top down.

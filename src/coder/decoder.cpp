@@ -86,6 +86,8 @@ int decoder_start(DecoderState* state, const void* source, int64_t count_or_offs
   state->value = decoder_take_bits(state, CODE_BITS);
   state->last_symbol = -1;
   state->last_bottom = 0;
+  state->last_leaf = 0;
+  state->leaf_churn = 0;
   state->low = 0;
   state->high = CODE_TOP;
   return 0;
@@ -163,13 +165,24 @@ static inline bool decoder_guess_holds(const DecoderState* state, const Frequenc
   return *bottom_scaled <= offset && offset < *top_scaled;
 }
 
+// Counts the tree levels at which leaf parts from the leaf found before it,
+// into a running mean that weighs the last 16 searches most.
+static inline void decoder_track_leaf(DecoderState* state, int32_t leaf) {
+  int32_t parted = code_bit_length(static_cast<uint32_t>(leaf ^ state->last_leaf));
+  state->leaf_churn += parted - (state->leaf_churn >> 4);
+  state->last_leaf = leaf;
+}
+
 // Finds the symbol the value selects by its cumulative count, as a linear
 // search from symbol 0 would, with its bottom csym(s+1) and scaled bounds.
-static inline int32_t decoder_search(const DecoderState* state, const FrequencyModel* model, int32_t range,
+static inline int32_t decoder_search(DecoderState* state, const FrequencyModel* model, int32_t range,
                                      int32_t total, int32_t* bottom, int32_t* bottom_scaled, int32_t* top_scaled) {
   int32_t cum = ((state->value - state->low + 1) * total - 1) / range;
   int32_t top = 0;
-  int32_t s = model_find_symbol(model, cum, &top, bottom);
+  int32_t levels = code_bit_length(static_cast<uint32_t>(model->tree_size)) - 1;
+  int32_t masked = state->leaf_churn > DECODER_MASKED_CHURN * levels;
+  int32_t s = model_find_symbol(model, cum, &top, bottom, masked);
+  if (s >= model->head && s < model->nsym) decoder_track_leaf(state, s - model->head);
   if (s == model->nsym) {
     decoder_dump(model, cum);
     raise_failure(MSG_SYMBOL_OUT_OF_RANGE);

@@ -23,6 +23,12 @@
 // Bytes a decoder reads from its stream at a time.
 constexpr int32_t DECODER_INPUT_BYTES = 64;
 
+// The tree search branches while successive symbols part from each other at
+// fewer than 11/16 of the tree's levels on average; past that, branches that
+// follow the data mispredict often enough that masks cost less (measured on
+// uniform, near-0, near-top and constant data with alphabets of 16 to 8191).
+constexpr int32_t DECODER_MASKED_CHURN = 11;
+
 struct DecoderState {
   ByteStream* stream;    // input; owned from decoder_start to decoder_close
   int32_t value;         // the CODE_BITS code bits in view, low <= value <= high
@@ -38,6 +44,8 @@ struct DecoderState {
   int32_t exhausted;     // DECODER_READING, DECODER_EXHAUSTED or DECODER_FAILED
   int32_t last_symbol;   // the symbol decoded last, tried first next time; -1: none to try
   int32_t last_bottom;   // csym(last_symbol+1), the bottom of its slice
+  int32_t last_leaf;     // tree leaf of the last symbol found in the tree
+  int32_t leaf_churn;    // 16 times a running mean of the tree levels at which found leaves part
 };
 
 // States of a decoder's input: DECODER_EXHAUSTED once the read that must fail

@@ -84,10 +84,54 @@ inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* 
   }
 }
 
+// The first leaf (0..tree_size-1) of a tree with at least two leaves whose
+// prefix sum reaches remaining (1..tail_total), with *remaining reduced by
+// the counts of the leaves before it. Each turn loads both nodes the next
+// turn may need before it knows which, and branches on the data; a branch
+// that the data makes unpredictable costs more than the whole turn.
+inline int32_t model_descend_branching(const FrequencyModel* model, int32_t* remaining) {
+  int32_t leaf = 0;
+  int32_t step = model->tree_size >> 1;
+  int32_t count = model->tree[step];
+  for (; step > 1; step >>= 1) {
+    int32_t stay = model->tree[leaf + (step >> 1)];
+    int32_t move = model->tree[leaf + step + (step >> 1)];
+    bool below = count < *remaining;
+    leaf += below ? step : 0;
+    *remaining -= below ? count : 0;
+    count = below ? move : stay;
+  }
+  bool below = count < *remaining;
+  *remaining -= below ? count : 0;
+  return leaf + (below ? 1 : 0);
+}
+
+// The same leaf as model_descend_branching, choosing by masks instead of
+// branches: a fixed cost per turn, whatever the data.
+inline int32_t model_descend_masked(const FrequencyModel* model, int32_t* remaining) {
+  int32_t leaf = 0;
+  int32_t step = model->tree_size >> 1;
+  int32_t count = model->tree[step];
+  for (; step > 1; step >>= 1) {
+    int32_t stay = model->tree[leaf + (step >> 1)];
+    int32_t move = model->tree[leaf + step + (step >> 1)];
+    int32_t below = -static_cast<int32_t>(count < *remaining);
+    leaf += step & below;
+    *remaining -= count & below;
+    count = stay ^ ((stay ^ move) & below);
+  }
+  int32_t below = -static_cast<int32_t>(count < *remaining);
+  *remaining -= count & below;
+  return leaf + (1 & below);
+}
+
 // The symbol whose slice holds cum, as a linear search from symbol 0 finds it:
 // the first s with csym(s+1) <= cum, with *top = csym(s) and *bottom =
-// csym(s+1); nsym when there is none (cum below 0, or no symbols).
-inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom) {
+// csym(s+1); nsym when there is none (cum below 0, or no symbols). masked
+// nonzero descends the tree by masks (for symbols that are hard to predict);
+// the result is the same either way.
+inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom,
+                                 int32_t masked) {
   const int32_t* csym = model->csym;
   int32_t head = model->head;
   int32_t tail_total = model->tail_total;
@@ -103,24 +147,10 @@ inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32
   }
   if (cum < 0) return model->nsym;
   // In the tree: the first leaf whose prefix reaches the counts above cum.
-  // Each turn loads both nodes the next turn may need before it knows which,
-  // so that the loads overlap the comparisons; no turn branches on the data.
   int32_t remaining = tail_total - cum;
   int32_t leaf = 0;
-  int32_t step = model->tree_size >> 1;
-  if (step > 0) {
-    int32_t count = model->tree[step];
-    for (; step > 1; step >>= 1) {
-      int32_t stay = model->tree[leaf + (step >> 1)];
-      int32_t move = model->tree[leaf + step + (step >> 1)];
-      bool below = count < remaining;
-      leaf += below ? step : 0;
-      remaining -= below ? count : 0;
-      count = below ? move : stay;
-    }
-    bool below = count < remaining;
-    leaf += below ? 1 : 0;
-    remaining -= below ? count : 0;
+  if (model->tree_size > 1) {
+    leaf = masked ? model_descend_masked(model, &remaining) : model_descend_branching(model, &remaining);
   }
   int32_t s = head + leaf;
   *top = cum + remaining;

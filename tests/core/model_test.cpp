@@ -1,5 +1,7 @@
 // Adaptive frequency model: layout, counting, halving at 16383 and the limits
 // on alphabet size and initial counts.
+#include <random>
+
 #include "coder_support.h"
 
 namespace {
@@ -129,6 +131,35 @@ TEST(Model, SymbolsWithoutCountAreOutOfRange) {
   EXPECT_EQ(0, std::count(decoded.begin(), decoded.end(), 1));
   decoder_close(&decoder);
   model_release(&model);
+}
+
+// Both descents of the tree find, for every cumulative count, the symbol a
+// linear search from symbol 0 finds, with the same slice: on adaptive models
+// past halvings, and on caller counts with zero counts in the head and tree.
+TEST(Model, BothTreeDescentsFindWhatTheLinearSearchFinds) {
+  const uint64_t seed = 20261208;
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937_64 rng(seed);
+  const Counts zeros = {0, 3, 0, 0, 5, 0, 1, 0, 0, 0, 2, 0, 0, 4, 0};
+  for (int32_t nsym : {2, 9, 16, 256, 8191, 15}) {
+    FrequencyModel model{};
+    bool caller_counts = nsym == 15;
+    model_init(&model, nsym, caller_counts ? zeros.data() : nullptr, caller_counts ? 0 : 1);
+    std::geometric_distribution<int32_t> skewed(0.01);
+    for (int i = 0; i < 20000 && !caller_counts; ++i) model_update(&model, std::min(skewed(rng), nsym - 1));
+    const Counts csym = csym_of(model);
+    for (int32_t cum = -1; cum <= csym[0]; ++cum) {
+      int32_t linear = 0;
+      while (linear < nsym && csym[linear + 1] > cum) ++linear;
+      for (int32_t masked : {0, 1}) {
+        int32_t top = -1, bottom = -1;
+        int32_t s = model_find_symbol(&model, cum, &top, &bottom, masked);
+        ASSERT_EQ(linear, s) << "nsym " << nsym << " cum " << cum << " masked " << masked;
+        if (s < nsym) ASSERT_EQ(std::pair(csym[s], csym[s + 1]), std::pair(top, bottom)) << nsym << " " << cum;
+      }
+    }
+    model_release(&model);
+  }
 }
 
 }  // namespace
