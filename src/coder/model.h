@@ -84,45 +84,45 @@ inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* 
   }
 }
 
+// One turn of the tree descent: count is the sum of the left half of the
+// subtree at *leaf (of 2 * step leaves), stay and move the sums the next turn
+// compares when it stays left or moves right. Moves right when count is
+// below *remaining, taking count off it; returns the next turn's count.
+// MASKED chooses by masks instead of branches: a fixed cost whatever the
+// data, where a branch that the data makes unpredictable costs more than the
+// whole turn.
+template <bool MASKED>
+inline int32_t model_descend_turn(int32_t count, int32_t stay, int32_t move, int32_t step, int32_t* leaf,
+                                  int32_t* remaining) {
+  if constexpr (MASKED) {
+    int32_t mask = -static_cast<int32_t>(count < *remaining);
+    *leaf += step & mask;
+    *remaining -= count & mask;
+    return stay ^ ((stay ^ move) & mask);
+  } else {
+    bool below = count < *remaining;
+    *leaf += below ? step : 0;
+    *remaining -= below ? count : 0;
+    return below ? move : stay;
+  }
+}
+
 // The first leaf (0..tree_size-1) of a tree with at least two leaves whose
 // prefix sum reaches remaining (1..tail_total), with *remaining reduced by
 // the counts of the leaves before it. Each turn loads both nodes the next
-// turn may need before it knows which, and branches on the data; a branch
-// that the data makes unpredictable costs more than the whole turn.
-inline int32_t model_descend_branching(const FrequencyModel* model, int32_t* remaining) {
+// turn may need before it knows which, so that the loads overlap the choice.
+template <bool MASKED>
+inline int32_t model_descend(const FrequencyModel* model, int32_t* remaining) {
   int32_t leaf = 0;
   int32_t step = model->tree_size >> 1;
   int32_t count = model->tree[step];
   for (; step > 1; step >>= 1) {
     int32_t stay = model->tree[leaf + (step >> 1)];
     int32_t move = model->tree[leaf + step + (step >> 1)];
-    bool below = count < *remaining;
-    leaf += below ? step : 0;
-    *remaining -= below ? count : 0;
-    count = below ? move : stay;
+    count = model_descend_turn<MASKED>(count, stay, move, step, &leaf, remaining);
   }
-  bool below = count < *remaining;
-  *remaining -= below ? count : 0;
-  return leaf + (below ? 1 : 0);
-}
-
-// The same leaf as model_descend_branching, choosing by masks instead of
-// branches: a fixed cost per turn, whatever the data.
-inline int32_t model_descend_masked(const FrequencyModel* model, int32_t* remaining) {
-  int32_t leaf = 0;
-  int32_t step = model->tree_size >> 1;
-  int32_t count = model->tree[step];
-  for (; step > 1; step >>= 1) {
-    int32_t stay = model->tree[leaf + (step >> 1)];
-    int32_t move = model->tree[leaf + step + (step >> 1)];
-    int32_t below = -static_cast<int32_t>(count < *remaining);
-    leaf += step & below;
-    *remaining -= count & below;
-    count = stay ^ ((stay ^ move) & below);
-  }
-  int32_t below = -static_cast<int32_t>(count < *remaining);
-  *remaining -= count & below;
-  return leaf + (1 & below);
+  model_descend_turn<MASKED>(count, 0, 0, 1, &leaf, remaining);
+  return leaf;
 }
 
 // The symbol whose slice holds cum, as a linear search from symbol 0 finds it:
@@ -150,7 +150,7 @@ inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32
   int32_t remaining = tail_total - cum;
   int32_t leaf = 0;
   if (model->tree_size > 1) {
-    leaf = masked ? model_descend_masked(model, &remaining) : model_descend_branching(model, &remaining);
+    leaf = masked ? model_descend<true>(model, &remaining) : model_descend<false>(model, &remaining);
   }
   int32_t s = head + leaf;
   *top = cum + remaining;
