@@ -5,6 +5,8 @@ function build_kestrel(outdir)
 %   Octave, and copies the help text kestrel.m beside the module. Then
 %   addpath(OUTDIR) makes kestrel(...) callable; see help kestrel.
 
+% SPDX-License-Identifier: BSD-3-Clause
+
   root = fileparts(mfilename('fullpath'));
   if nargin < 1
     outdir = fullfile(root, 'build');

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fast coder against the straightforward one, side by side in one run:
 // ns per symbol to encode and to decode vectors of 10^6 symbols, for four
 // alphabet sizes and four shapes of data, and the ratio of the two (above 1:

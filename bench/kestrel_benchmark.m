@@ -11,6 +11,8 @@ function kestrel_benchmark(core_bench)
 %     time and bits per symbol, and the order-0 entropy of the data.
 %   Both modules must be on the path.
 
+% SPDX-License-Identifier: BSD-3-Clause
+
   alphabets = [16 256 4096 8191];
   shapes = {'uniform', 'near-0', 'near-top', 'constant'};
   n = 1e6;

@@ -6,6 +6,8 @@ function kestrel_load(total, chunk)
 %   rates, sizes and the session's peak memory. kestrel_load(TOTAL, CHUNK)
 %   sets the counts.
 
+% SPDX-License-Identifier: BSD-3-Clause
+
   if nargin < 1, total = 1e8; end
   if nargin < 2, chunk = 1e7; end
   nsym = 256;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The coder operations of the module, carried out by the straightforward
 // coder: linked with the same gateway, slot table and streams instead of the
 // fast coder, it makes kestrel_reference.mex, which the Octave benchmark

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # kestrel.mex, built by Octave's own mkoctfile --mex from the core sources and
 # the host layer, and the help text beside it.
 find_program(MKOCTFILE mkoctfile)

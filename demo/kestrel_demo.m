@@ -6,6 +6,8 @@ function kestrel_demo(n)
 %   order-0 entropy of the data, and the encode and decode rates.
 %   kestrel_demo(N) uses N samples.
 
+% SPDX-License-Identifier: BSD-3-Clause
+
   if nargin < 1
     n = 1e6;
   end

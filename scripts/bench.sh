@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds and runs the benchmarks: the core coder against the straightforward
 # one (Google Benchmark), then the same through Octave with the comparison
 # against Octave's Huffman coder. Run on a quiet machine.

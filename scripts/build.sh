@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Configures and builds kestrel in build/: the core, its C++ tests and
 # build/kestrel.mex (with Octave's mkoctfile --mex).
 set -eu

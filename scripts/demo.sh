@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds kestrel.mex and runs the demo in Octave: a signal encoded, decoded
 # and compared, with its compressed size and rates.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs what kestrel needs to build and test, from Debian's packages.
 # Idempotent: packages already present are left alone, and apt is not touched
 # at all when nothing is missing.

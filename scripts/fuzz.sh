@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs one libFuzzer target: scripts/fuzz.sh fuzz_decode [libFuzzer flags...]
 # Builds build-fuzz with clang, ASan and UBSan; new inputs go to a scratch
 # corpus beside the committed one, which seeds it.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs every test: the C++ tests of the core, the fuzz corpora and the Octave
 # tests of kestrel.mex in build/, then the C++ tests and fuzz corpora again
 # built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.

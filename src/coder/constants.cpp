@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "coder/constants.h"
 
 #if defined(__SIZEOF_INT128__)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Constants shared by the encoder, the decoder and the model.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Adaptive arithmetic decoder: reverses the encoder (see encoder.h for the
 // byte format). Bits are taken from each byte least significant first; the
 // first 16 bits form the initial value, the first bit as its top bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "coder/encoder.h"
 
 #include "gateway/failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Adaptive arithmetic encoder over 16-bit code registers.
 //
 // What a reader must know first:

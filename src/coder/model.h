@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Adaptive frequency model: a count per symbol, read by the coder as a
 // cumulative table taken from the top. Symbol s owns the counts
 // csym(s+1) .. csym(s)-1 of the total csym(0), where csym(i) = freq[i] + ...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The coder commands and the pieces of the frame that concern coders: the
 // per-call set-up, the handle argument and the give-back of a coder whose
 // creation was cut short. Each handler reads its own arguments from call and

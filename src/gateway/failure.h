@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Failure channel: any routine below the gateway gives up on the current call
 // with raise_failure(message). The message is kept in failure_message and a
 // Failure is thrown; only the gateway frame and the exit hook catch it.

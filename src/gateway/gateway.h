@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The command frame: every call of kestrel(command, ...) passes through
 // gateway_call, which checks and splits the command string, looks the
 // command up, runs its handler and turns the result into the first output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The module's one way to take heap memory for its own records and blocks.
 // It never raises: callers test for nullptr and raise their own message.
 // A test switch makes a chosen allocation fail; counts of live blocks and of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host layer: the only way the gateway reaches MATLAB or Octave. Its one
 // implementation for real hosts (host_mex.cpp) is the only file that includes
 // mex.h; tests supply a stand-in with the same behaviour.

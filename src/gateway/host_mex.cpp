@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host layer over the MEX and mx interface of MATLAB and GNU Octave, and
 // the module's exported entry point. The only file that includes mex.h.
 //

@@ -121,6 +121,8 @@
 %
 %   See also build_kestrel.
 
+% SPDX-License-Identifier: BSD-3-Clause
+
 % This file holds the help text only; the function is the compiled module
 % kestrel.mex beside it.
 error('kestrel: the compiled module was not found; run build_kestrel first');

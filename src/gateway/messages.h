@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every text the module reports, in one place. The gateway reports each of
 // them as the host error of the call that met it; nothing else formats errors.
 // Several texts are in Italian and two differ only by case ("pochi parametri",

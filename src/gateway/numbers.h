@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading the elements of a host array, of any numeric class, as the
 // integers the commands need: symbols (truncated to 32 bits) and bytes (the
 // low 8 bits of that integer).

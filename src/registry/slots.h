@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The coder table: SLOT_COUNT slots in static storage, addressed by handle
 // (the slot index). Coders persist between calls until closed one by one,
 // all at once, or when the host unloads the module.

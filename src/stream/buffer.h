@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A growable heap block of bytes: the storage of memory streams. A writer
 // appends at pos; a reader serves data[pos] onward and yields 0 past its end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Byte streams: the one channel through which the coder moves bytes, one at a
 // time. A stream is a file (standard I/O, binary mode) or a memory buffer;
 // every operation picks its branch by is_memory alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers shared by the core tests: failure capture, scratch files, and
 // one-call encode and decode runs over uniform adaptive models.
 #pragma once

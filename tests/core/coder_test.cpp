@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Encoder and decoder on known streams: exact bytes and bit counts, the bit
 // order, the end of the input, start offsets and the encoder's mode letter.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fast coder against the straightforward one: the same symbols must give
 // the same bytes and bit counts, and the same bytes must give the same
 // symbols and the same failures, whatever the alphabet and the data.

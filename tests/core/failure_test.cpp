@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The failure channel: message texts and their length limit, and every
 // allocation failure forced through the heap switch, with nothing leaked once
 // the caller releases what it owns.

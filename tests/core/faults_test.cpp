@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Faults forced into whole calls of kestrel(...): each allocation of a command
 // failing in turn, files that cannot be written, opened or positioned, file
 // descriptors running out, and unloading with a file that cannot be written.

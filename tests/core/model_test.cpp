@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Adaptive frequency model: layout, counting, halving at 16383 and the limits
 // on alphabet size and initial counts.
 #include <random>

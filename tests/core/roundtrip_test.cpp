@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Seeded random round trips through memory and files, long enough to cross
 // many halvings, with the encoder's and decoders' models compared after every
 // symbol. KESTREL_SEED chooses the sequences; the seed is printed on failure.

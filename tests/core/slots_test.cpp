@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The coder table: taking and reusing slots, closing one coder or all of
 // them, and the bounds checks. The table is global: every test starts and
 // ends with it empty.

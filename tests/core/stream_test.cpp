@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Byte buffer and byte streams: memory writers growing, memory readers past
 // their end, and file streams in their three modes.
 #include "coder_support.h"

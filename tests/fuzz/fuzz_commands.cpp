@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs arbitrary sequences of commands with arbitrary arguments and checks
 // every call against a model of the coder table: the error text (exact
 // wherever the arguments and the model decide it), the handles open, the

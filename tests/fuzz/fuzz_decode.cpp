@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decodes arbitrary bytes from memory or from a file at any offset, through
 // the core or through the commands, and compares the symbols and the point
 // and text of any failure with those of a plain decoder written here, which

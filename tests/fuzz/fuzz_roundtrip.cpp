@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Encodes arbitrary symbols through the commands, in the same chunks, into
 // memory, into a new file and appended behind the bytes of an existing file,
 // all three open at once; then decodes each back in those chunks. The three

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers shared by the fuzz targets: reading the input, calling the module
 // through the stand-in host, the texts the module may report, a per-process
 // scratch directory, the adaptive model kept plainly for the reference coders,

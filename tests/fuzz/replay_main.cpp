@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Feeds every file of the given files and directories to the fuzz target
 // once, as libFuzzer does when it replays a corpus. Fails (through the
 // target's own checks) on the first input that breaks an invariant.

@@ -1,5 +1,6 @@
 function expect_equal(actual, expected, label)
   % Fails unless actual has the class, size and values of expected.
+  % SPDX-License-Identifier: BSD-3-Clause
   if ~strcmp(class(actual), class(expected)) || ~isequal(size(actual), size(expected))
     error('%s: expected %s %s, got %s %s', label, class(expected), mat2str(size(expected)), ...
           class(actual), mat2str(size(actual)));

@@ -1,5 +1,6 @@
 function expect_error(f, expected, label)
   % Runs f and fails unless it raises the kestrel error "kestrel: <expected>".
+  % SPDX-License-Identifier: BSD-3-Clause
   try
     f();
   catch err

@@ -3,6 +3,7 @@ function [bytes, bits] = ref_encode(nsym, symbols)
   % adaptive counts halved at 16383, bits packed least significant first.
   % bytes: signed values as the module hands them back; bits: bits emitted
   % before the final ones. For short streams only (it is slow).
+  % SPDX-License-Identifier: BSD-3-Clause
   freq = ones(1, nsym); csym = nsym:-1:0;       % csym(i+1) holds csym[i]
   low = 0; high = 65535; follow = 0;
   out = zeros(1, 40 * numel(symbols) + 64); n = 0;

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 % Encoding and decoding through memory: byte format, bit counts, argument
 % classes, bad symbols and round trips of larger data.
 kestrel('cleanup');

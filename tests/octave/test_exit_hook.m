@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 % Unloading the module closes open coders: file encoders are finished so
 % their files are complete. Each case runs in a child octave-cli.
 kestrel('cleanup');

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 % Coding through files: file and memory agree, appending, start offsets,
 % the end of an input file, file names and files that cannot be opened.
 kestrel('cleanup');

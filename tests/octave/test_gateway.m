@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 % Command strings, argument checks and their messages, version,
 % max_alphabet_size, cleanup and the option syntax.
 kestrel('cleanup');

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 % Handles: validation, lowest free slot, reuse, a full table, done and cleanup.
 kestrel('cleanup');
 expect_equal(kestrel('new_encoder', '', 4), 0, 'first handle');

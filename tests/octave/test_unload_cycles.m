@@ -2,6 +2,7 @@ function test_unload_cycles(cycles)
 % Unloading the module with file encoders open, many times in one session:
 % every file must come out complete, and neither the open descriptors nor
 % the memory of the session may grow with the number of cycles.
+  % SPDX-License-Identifier: BSD-3-Clause
   if nargin < 1
     cycles = 1000;
   end

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The straightforward coder, kept beside the fast one for tests and
 // benchmarks only: the model keeps its whole cumulative table and updates it
 // one entry at a time, the decoder searches it linearly from symbol 0, and

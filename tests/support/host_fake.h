@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A stand-in host for tests: arrays of every class the real hosts offer and a
 // call helper that runs the gateway the way mexFunction does, with the error
 // returned as text instead of raised.
