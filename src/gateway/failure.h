@@ -1,26 +1,37 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Failure channel: any routine below the gateway gives up on the current call
-// with raise_failure(message). The message is kept in failure_message and a
-// Failure is thrown; only the gateway frame and the exit hook catch it.
-// Routines in between run no code of their own on the way out; the records
-// they keep in a coder slot stay as they were, and only temporaries of the
-// call (owned by scope guards) are released.
+// with raise_failure(id). The message's identifier and text are kept in
+// failure_identifier and failure_message and a Failure is thrown; only the
+// gateway frame and the exit hook catch it. Routines in between run no code
+// of their own on the way out; the records they keep in a coder slot stay as
+// they were, and only temporaries of the call (owned by scope guards) are
+// released.
 #pragma once
 
-constexpr int FAILURE_MESSAGE_SIZE = 512;  // holds a message of 511 characters and its NUL
+#include "gateway/messages.h"
+
+constexpr int FAILURE_MESSAGE_SIZE = 512;     // holds a message of 511 characters and its NUL
+constexpr int FAILURE_IDENTIFIER_SIZE = 128;  // holds any identifier a host gives its own errors
 
 // Text of the last raised failure; NUL-terminated, cut to 511 characters.
 extern char failure_message[FAILURE_MESSAGE_SIZE];
 
+// Identifier of the last raised failure: "kestrel:..." for the module's own,
+// the host's for an error the host raised, "" when the host gave none.
+extern char failure_identifier[FAILURE_IDENTIFIER_SIZE];
+
 // The exception that carries a raised failure; its text is failure_message.
 struct Failure {};
 
-// Copies message (NUL-terminated; longer texts are cut to 511 characters) into
-// failure_message and throws Failure. Never returns.
-[[noreturn]] void raise_failure(const char* message);
+// Keeps the identifier and text of message id and throws Failure. Never returns.
+[[noreturn]] void raise_failure(MessageId id);
 
-// Keeps message in failure_message as raise_failure does, without throwing.
-void failure_keep_message(const char* message) noexcept;
+// As raise_failure, for a message whose text is a printf format with one %d.
+[[noreturn]] void raise_failure_with_int(MessageId id, int value);
 
-// As raise_failure, with a printf-style format and one int argument.
-[[noreturn]] void raise_failure_with_int(const char* format, int value);
+// Keeps identifier and message (NUL-terminated; cut to fit) and throws
+// Failure: for a failure kept earlier and raised again.
+[[noreturn]] void raise_kept_failure(const char* identifier, const char* message);
+
+// Keeps identifier and message as the failure of the call, without throwing.
+void failure_keep(const char* identifier, const char* message) noexcept;

@@ -97,7 +97,7 @@ static void gateway_run(CommandCall& call) {
   gateway_finish(call);
 }
 
-const char* gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept {
+bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept {
   (void)nlhs;
   CommandCall call{};
   call.nrhs = nrhs;
@@ -108,17 +108,19 @@ const char* gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* 
   try {
     command_setup();
     gateway_run(call);
-    return nullptr;
+    return false;
   } catch (const Failure&) {
   } catch (const std::bad_alloc&) {
-    failure_keep_message(MSG_OUT_OF_MEMORY);
+    failure_keep(message_identifier(MSG_OUT_OF_MEMORY), message_text(MSG_OUT_OF_MEMORY));
   } catch (const std::exception& error) {
-    failure_keep_message(error.what());
+    char identifier[FAILURE_IDENTIFIER_SIZE];
+    host_error_identifier(error, identifier, sizeof identifier);
+    failure_keep(identifier, error.what());
   } catch (...) {
-    failure_keep_message(MSG_INTERNAL_FAULT);
+    failure_keep(message_identifier(MSG_INTERNAL_FAULT), message_text(MSG_INTERNAL_FAULT));
   }
   command_give_back();
-  return failure_message;
+  return true;
 }
 
 void gateway_unload() noexcept {

@@ -10,6 +10,9 @@
 
 #include "gateway/host.h"
 
+// The answer of the version command; packages carry its first number.
+#define KESTREL_VERSION "1.4.1 2008-05-16 (yyyy-mm-dd)"
+
 constexpr int COMMAND_BUFFER_SIZE = 512;  // the command text: at most 510 characters and a NUL
 constexpr int OPTION_CAPACITY = 16;       // 15 options and the absent entry that ends the list
 
@@ -29,11 +32,11 @@ struct CommandCall {
   ResultKind result_kind;                  // initially RESULT_SCALAR
 };
 
-// Runs one call. Returns nullptr on success, or the text of the error that
-// the host must raise, valid until the next call. Never throws: every
-// exception of the call is caught here, after a coder whose creation was cut
-// short has been given back.
-const char* gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept;
+// Runs one call. Returns false on success; true when the call failed, with
+// the error the host must raise in failure_identifier and failure_message
+// (failure.h). Never throws: every exception of the call is caught here,
+// after a coder whose creation was cut short has been given back.
+bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept;
 
 // The exit hook: closes every coder, completing open file encoders. Never
 // throws; failures met while unloading are contained here.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 
 struct HostArray;  // the host's array (mxArray), opaque to the gateway
 
@@ -50,6 +51,11 @@ double* host_create_row(HostArray** out, std::size_t count);
 
 // Places a new character row holding text in *out.
 void host_create_string(HostArray** out, const char* text);
+
+// Copies the identifier the host gave an error it threw itself (for example
+// its own out-of-memory error) into buffer, cut to capacity-1 characters;
+// "" when it gave none.
+void host_error_identifier(const std::exception& error, char* buffer, std::size_t capacity);
 
 // Registers hook to be called once, outside any call, when the host unloads
 // the module.

@@ -10,9 +10,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "mex.h"
+#if defined(HAVE_OCTAVE)
+#include <octave/quit.h>  // octave::execution_exception, the error Octave throws
+#endif
 
+#include "gateway/failure.h"
 #include "gateway/gateway.h"
 #include "gateway/host.h"
 
@@ -82,6 +87,21 @@ double* host_create_row(HostArray** out, std::size_t count) {
 
 void host_create_string(HostArray** out, const char* text) { *out = (HostArray*)mxCreateString(text); }
 
+void host_error_identifier(const std::exception& error, char* buffer, std::size_t capacity) {
+  buffer[0] = '\0';
+#if defined(HAVE_OCTAVE)
+  if (const auto* raised = dynamic_cast<const octave::execution_exception*>(&error)) {
+    std::string identifier = raised->identifier();
+    std::size_t kept = identifier.size() < capacity - 1 ? identifier.size() : capacity - 1;
+    std::memcpy(buffer, identifier.data(), kept);
+    buffer[kept] = '\0';
+  }
+#else
+  (void)error;
+  (void)capacity;
+#endif
+}
+
 static void (*exit_hook)() = nullptr;
 
 static void host_exit_hook() {
@@ -103,11 +123,16 @@ void host_register_exit_hook(void (*hook)()) {
 // The entry point. Errors are raised here, in the outermost frame, once every
 // C++ object of the call is gone: the host may leave by a long jump.
 KESTREL_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  const char* error = gateway_call(nlhs, (HostArray**)plhs, nrhs, (const HostArray* const*)prhs);
-  if (error == nullptr) return;
+  if (!gateway_call(nlhs, (HostArray**)plhs, nrhs, (const HostArray* const*)prhs)) return;
   // Errors of the host itself (Octave's allocation errors) already carry the
   // function name that the host prefixes again.
+  const char* message = failure_message;
   static const char PREFIX[] = "kestrel: ";
-  if (std::strncmp(error, PREFIX, sizeof PREFIX - 1) == 0) error += sizeof PREFIX - 1;
-  mexErrMsgTxt(error);
+  if (std::strncmp(message, PREFIX, sizeof PREFIX - 1) == 0) message += sizeof PREFIX - 1;
+  // The text is passed as an argument, never as the format: it may hold '%'.
+  if (failure_identifier[0] == '\0') {
+    mexErrMsgTxt(message);
+  } else {
+    mexErrMsgIdAndTxt(failure_identifier, "%s", message);
+  }
 }

@@ -51,6 +51,7 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
 
 void close_all() {
   bool failed = false;
+  char first_identifier[FAILURE_IDENTIFIER_SIZE];
   char first_message[FAILURE_MESSAGE_SIZE];
   for (int handle = 0; handle < SLOT_COUNT; ++handle) {
     uint8_t* bytes = nullptr;
@@ -58,10 +59,13 @@ void close_all() {
     try {
       close_encoder(handle, &bytes, &count);
     } catch (const Failure&) {
-      if (!failed) std::memcpy(first_message, failure_message, sizeof first_message);
+      if (!failed) {
+        std::memcpy(first_identifier, failure_identifier, sizeof first_identifier);
+        std::memcpy(first_message, failure_message, sizeof first_message);
+      }
       failed = true;
     }
     if (count > 0) heap_free(bytes);
   }
-  if (failed) raise_failure(first_message);
+  if (failed) raise_kept_failure(first_identifier, first_message);
 }

@@ -3,6 +3,7 @@
 // allocation failure forced through the heap switch, with nothing leaked once
 // the caller releases what it owns.
 #include <cstring>
+#include <set>
 
 #include "coder_support.h"
 
@@ -22,12 +23,30 @@ TEST(FailureChannel, KeepsAtMost511CharactersAndNothingOfAnEarlierMessage) {
   for (size_t length : {0, 1, 511, 512, 2000}) {
     std::string text;
     for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>('a' + i % 26));
-    EXPECT_EQ(text.substr(0, 511), failure_of([&] { raise_failure(text.c_str()); })) << length;
+    EXPECT_EQ(text.substr(0, 511), failure_of([&] { raise_kept_failure("x:y", text.c_str()); })) << length;
   }
-  EXPECT_EQ("short", failure_of([] { raise_failure("short"); }));
-  const std::string rest(failure_message + 5, FAILURE_MESSAGE_SIZE - 5);  // nothing left of the long message
+  EXPECT_EQ("invalid handler", failure_of([] { raise_failure(MSG_INVALID_HANDLE); }));
+  EXPECT_STREQ("kestrel:invalidHandle", failure_identifier);
+  const std::string rest(failure_message + 16, FAILURE_MESSAGE_SIZE - 16);  // nothing left of the long message
   EXPECT_EQ(std::string(rest.size(), '\0'), rest);
-  EXPECT_EQ("handler '-7'", failure_of([] { raise_failure_with_int("handler '%d'", -7); }));
+  EXPECT_EQ("Internal: handler '-7' out of bounds to close_encoder",
+            failure_of([] { raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, -7); }));
+}
+
+TEST(FailureChannel, EveryMessageHasItsOwnIdentifierInComponentMnemonicForm) {
+  std::set<std::string> identifiers, texts;
+  for (const Message& message : MESSAGES) {
+    ASSERT_NE(nullptr, message.identifier);
+    ASSERT_NE(nullptr, message.text);
+    const std::string identifier = message.identifier;
+    EXPECT_EQ(0u, identifier.rfind("kestrel:", 0)) << identifier;
+    EXPECT_GT(identifier.size(), 8u);
+    EXPECT_EQ(std::string::npos, identifier.find_first_not_of(
+                                     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789:", 8))
+        << identifier;
+    EXPECT_TRUE(identifiers.insert(identifier).second) << identifier;
+    EXPECT_TRUE(texts.insert(message.text).second) << message.text;
+  }
 }
 
 TEST(AllocationFailure, OpeningAMemoryStreamOrCoderNamesTheRecordThatFailed) {

@@ -254,6 +254,17 @@ TEST_F(FaultCommands, EachFailedAllocationIsReportedAndLeavesTableNeighboursAndH
   }
 }
 
+TEST_F(FaultCommands, ARowTheHostCannotCreateReportsTheHostsOwnErrorAndIdentifier) {
+  const int decoder = handle_of(kestrel({"new_decoder", "", 4, Row{219, 3}}));
+  const FakeResult refused = kestrel({"decode", decoder, static_cast<int>(FAKE_MAX_ROW + 1)});
+  EXPECT_EQ(FAKE_NOMEM_MESSAGE, refused.error);
+  EXPECT_EQ(FAKE_NOMEM_IDENTIFIER, refused.identifier);
+  EXPECT_EQ((Row{0, 1, 2, 3}), finish_decoder(decoder, 4));  // nothing was decoded before the row existed
+  const FakeResult module_error = kestrel({"decode", decoder, 1});
+  EXPECT_EQ("invalid handler", module_error.error);
+  EXPECT_EQ("kestrel:invalidHandle", module_error.identifier);
+}
+
 TEST_F(FaultFiles, FileSizeLimitReportsTheLostBytesAndKeepsThoseWritten) {
   constexpr rlim_t LIMIT = 5000;  // not a multiple of the I/O library's buffer: the last write is partial
   const std::string path = dir_.file("limited");

@@ -148,7 +148,7 @@ Command parse_command(std::string text) {
 }
 
 void expect_error(const FakeResult& result, const std::string& expected) {
-  FUZZ_CHECK(result.error.empty() || known_message(result.error), "unknown text: " + result.error);
+  FUZZ_CHECK(result.error.empty() || known_error(result), "unknown error: " + result.identifier + " " + result.error);
   FUZZ_CHECK(result.error == expected, "got '" + result.error + "', expected '" + expected + "'");
 }
 
@@ -184,18 +184,18 @@ void run_creation(const Command& command, const std::vector<Arg>& args) {
   for (int k = 0; k < 4; ++k) file = name == file_name(k) ? k : file;
   const int32_t nsym = args.size() >= 3 ? args[2].first : 0;
   const bool memory_decoder = decoder && name.empty();
-  const std::string expected = args.size() < 2                       ? MSG_FEW_ARGUMENTS
-                               : !args[1].is_char                    ? MSG_NOT_A_STRING
-                               : name.size() > 510                   ? MSG_FILE_NAME_TOO_LONG
-                               : args.size() < 3                     ? MSG_FEW_ARGUMENTS
-                               : !args[2].numeric                    ? MSG_EXPECTED_INT
+  const std::string expected = args.size() < 2                       ? message_text(MSG_FEW_ARGUMENTS)
+                               : !args[1].is_char                    ? message_text(MSG_NOT_A_STRING)
+                               : name.size() > 510                   ? message_text(MSG_FILE_NAME_TOO_LONG)
+                               : args.size() < 3                     ? message_text(MSG_FEW_ARGUMENTS)
+                               : !args[2].numeric                    ? message_text(MSG_EXPECTED_INT)
                                : lowest_free() < 0                   ? "no handle"
-                               : nsym < 0                            ? MSG_MODEL_ALLOCATION
-                               : nsym > MAX_UNIFORM_ALPHABET         ? MSG_MAX_FREQUENCY
+                               : nsym < 0                            ? message_text(MSG_MODEL_ALLOCATION)
+                               : nsym > MAX_UNIFORM_ALPHABET         ? message_text(MSG_MAX_FREQUENCY)
                                : !decoder && command.refuse          ? "no handle"
-                               : memory_decoder && args.size() < 4   ? MSG_FEW_ARGUMENTS_COMMAND
-                               : memory_decoder && !args[3].readable ? MSG_NOT_NUMERIC_ARRAY
-                               : !name.empty() && (file < 0 || (decoder && !file_exists[file])) ? MSG_OPEN_FILE
+                               : memory_decoder && args.size() < 4   ? message_text(MSG_FEW_ARGUMENTS_COMMAND)
+                               : memory_decoder && !args[3].readable ? message_text(MSG_NOT_NUMERIC_ARRAY)
+                               : !name.empty() && (file < 0 || (decoder && !file_exists[file])) ? message_text(MSG_OPEN_FILE)
                                                                                                 : "";
 
   const FakeResult result = run(args);
@@ -204,7 +204,7 @@ void run_creation(const Command& command, const std::vector<Arg>& args) {
     FUZZ_CHECK(result.values == std::vector<double>{-1}, "a creation that must return -1");
     return;
   }
-  if (expected.empty() && decoder && command.offset > 0 && result.error == MSG_UNSEEKABLE) return;  // past the end
+  if (expected.empty() && decoder && command.offset > 0 && result.error == message_text(MSG_UNSEEKABLE)) return;  // past the end
   expect_error(result, expected);
   if (!expected.empty()) return;
   const int h = lowest_free();
@@ -224,33 +224,33 @@ void run_coder_command(const Command& command, const std::vector<Arg>& args) {
   while (encoder && good < symbols.size() && symbols[good] >= 0 && symbols[good] < coder->nsym) ++good;
   const int64_t count = args.size() >= 3 ? args[2].first : 1;  // decode
   const std::string& name = command.name;
-  const std::string expected = args.size() < 2                                            ? MSG_FEW_ARGUMENTS
-                               : !args[1].numeric                                         ? MSG_EXPECTED_INT
-                               : !valid && !(name == "done" && h == ALL_HANDLES)          ? MSG_INVALID_HANDLE
-                               : name == "bits" && decoder                                ? MSG_BITS_ON_DECODER
-                               : name == "encode" && decoder                              ? MSG_ENCODE_ON_DECODER
-                               : name == "encode" && args.size() < 3                      ? MSG_FEW_ARGUMENTS_COMMAND
-                               : name == "encode" && !args[2].readable                    ? MSG_NOT_NUMERIC_ARRAY
-                               : name == "encode" && good < symbols.size()                ? MSG_SYMBOL_OUT_OF_RANGE
-                               : name == "decode" && encoder                              ? MSG_DECODE_ON_ENCODER
-                               : name == "decode" && args.size() >= 3 && !args[2].numeric ? MSG_EXPECTED_INT
-                               : name == "decode" && count < 0                            ? MSG_INVALID_COUNT
-                               : name == "decode" && count > int64_t(FAKE_MAX_ROW)        ? MSG_OUT_OF_MEMORY
-                               : name == "decode" && coder->nsym == 0 && count > 0        ? MSG_SYMBOL_OUT_OF_RANGE
+  const std::string expected = args.size() < 2                                            ? message_text(MSG_FEW_ARGUMENTS)
+                               : !args[1].numeric                                         ? message_text(MSG_EXPECTED_INT)
+                               : !valid && !(name == "done" && h == ALL_HANDLES)          ? message_text(MSG_INVALID_HANDLE)
+                               : name == "bits" && decoder                                ? message_text(MSG_BITS_ON_DECODER)
+                               : name == "encode" && decoder                              ? message_text(MSG_ENCODE_ON_DECODER)
+                               : name == "encode" && args.size() < 3                      ? message_text(MSG_FEW_ARGUMENTS_COMMAND)
+                               : name == "encode" && !args[2].readable                    ? message_text(MSG_NOT_NUMERIC_ARRAY)
+                               : name == "encode" && good < symbols.size()                ? message_text(MSG_SYMBOL_OUT_OF_RANGE)
+                               : name == "decode" && encoder                              ? message_text(MSG_DECODE_ON_ENCODER)
+                               : name == "decode" && args.size() >= 3 && !args[2].numeric ? message_text(MSG_EXPECTED_INT)
+                               : name == "decode" && count < 0                            ? message_text(MSG_INVALID_COUNT)
+                               : name == "decode" && count > int64_t(FAKE_MAX_ROW)        ? FAKE_NOMEM_MESSAGE
+                               : name == "decode" && coder->nsym == 0 && count > 0        ? message_text(MSG_SYMBOL_OUT_OF_RANGE)
                                                                                           : "";
   if (name == "encode" && encoder && coder->coded.size() + good > 20000) return;  // enough to check at the end
   if (name == "decode" && expected.empty() && count > 4096) return;               // too slow to be worth it
 
   FakeResult result;
-  if (name == "decode" && expected == MSG_SYMBOL_OUT_OF_RANGE) {
+  if (name == "decode" && expected == message_text(MSG_SYMBOL_OUT_OF_RANGE)) {
     const int dumps = empty_alphabet_dumps([&] { result = run(args); });
     FUZZ_CHECK(dumps == 1, "decoder dumps: " + std::to_string(dumps));
   } else {
     result = run(args);
   }
-  if (expected.empty() && decoder && !coder->memory && result.error == MSG_BAD_INPUT_FILE) return;  // past its end
+  if (expected.empty() && decoder && !coder->memory && result.error == message_text(MSG_BAD_INPUT_FILE)) return;  // past its end
   expect_error(result, expected);
-  if (name == "encode" && encoder && (expected.empty() || expected == MSG_SYMBOL_OUT_OF_RANGE)) {
+  if (name == "encode" && encoder && (expected.empty() || expected == message_text(MSG_SYMBOL_OUT_OF_RANGE))) {
     coder->coded.insert(coder->coded.end(), symbols.begin(), symbols.begin() + good);
   }
   if (!expected.empty()) return;
@@ -301,8 +301,8 @@ void run_call(FuzzInput& in) {
   for (int i = 0; (shape & 7) != 7 && i <= (shape & 7); ++i)
     args.push_back(i > 0 || shape & 8 ? make_arg(in) : text_arg(text));
 
-  if (args.empty()) return expect_error(run(args), MSG_FEW_ARGUMENTS);
-  if (!args[0].is_char) return expect_error(run(args), MSG_NOT_A_STRING);
+  if (args.empty()) return expect_error(run(args), message_text(MSG_FEW_ARGUMENTS));
+  if (!args[0].is_char) return expect_error(run(args), message_text(MSG_NOT_A_STRING));
   const Command command = parse_command(args[0].text);
   if (command.name == "new_encoder" || command.name == "new_decoder") return run_creation(command, args);
   if (command.name == "bits" || command.name == "done" || command.name == "encode" || command.name == "decode") {
@@ -310,7 +310,7 @@ void run_call(FuzzInput& in) {
   }
   const FakeResult result = run(args);
   const bool known = command.name == "version" || command.name == "max_alphabet_size" || command.name == "cleanup";
-  expect_error(result, known ? "" : MSG_UNRECOGNIZED_COMMAND);
+  expect_error(result, known ? "" : message_text(MSG_UNRECOGNIZED_COMMAND));
   if (command.name == "version") FUZZ_CHECK(result.is_text && result.text == KESTREL_VERSION, result.text);
   if (command.name == "max_alphabet_size") FUZZ_CHECK(result.values == std::vector<double>{8191}, "max_alphabet_size");
   if (command.name == "cleanup") {
@@ -344,11 +344,11 @@ void use_and_close_all() {
       FakeResult result;
       const int dumps = empty_alphabet_dumps([&] { result = kcall(decode, handle); });
       FUZZ_CHECK(dumps == (coder.nsym == 0), "decoder dumps: " + std::to_string(dumps));
-      if (coder.memory || result.error != MSG_BAD_INPUT_FILE)
-        expect_error(result, coder.nsym ? "" : MSG_SYMBOL_OUT_OF_RANGE);
+      if (coder.memory || result.error != message_text(MSG_BAD_INPUT_FILE))
+        expect_error(result, coder.nsym ? "" : message_text(MSG_SYMBOL_OUT_OF_RANGE));
       continue;
     }
-    expect_error(kcall(encode, handle, zero), coder.nsym ? "" : MSG_SYMBOL_OUT_OF_RANGE);
+    expect_error(kcall(encode, handle, zero), coder.nsym ? "" : message_text(MSG_SYMBOL_OUT_OF_RANGE));
     if (coder.nsym > 0) coder.coded.push_back(0);
     if (!coder.memory) continue;
     const FakeResult result = kcall(done, handle);

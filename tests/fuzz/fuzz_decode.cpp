@@ -42,7 +42,7 @@ CoreDecoding reference_decode(int32_t nsym, const std::vector<uint8_t>& bytes, b
   try {
     for (int i = 0; i < CODE_BITS; ++i) value = 2 * value + bit();
     while (static_cast<int64_t>(out.symbols.size()) < count) {
-      if (nsym == 0) throw std::string(MSG_SYMBOL_OUT_OF_RANGE);
+      if (nsym == 0) throw std::string(message_text(MSG_SYMBOL_OUT_OF_RANGE));
       const int32_t range = high - low + 1, total = csym[0], cum = ((value - low + 1) * total - 1) / range;
       int32_t s = 0;
       while (csym[s + 1] > cum) ++s;
@@ -62,7 +62,7 @@ CoreDecoding reference_decode(int32_t nsym, const std::vector<uint8_t>& bytes, b
       out.symbols.push_back(s);
     }
   } catch (const Failure&) {
-    out.failure = MSG_BAD_INPUT_FILE;
+    out.failure = message_text(MSG_BAD_INPUT_FILE);
   } catch (const std::string& failure) {
     out.failure = failure;
   }
@@ -102,8 +102,8 @@ void decode_through_commands(const std::string& path, int64_t offset, const Fake
   const FakeResult created = path.empty()
                                  ? kcall(fake_text("new_decoder"), fake_text(""), nsym, bytes)
                                  : kcall(fake_text("new_decoder:s=" + std::to_string(offset)), fake_text(path), nsym);
-  if (expected.failure == MSG_UNSEEKABLE) {
-    FUZZ_CHECK(created.error == MSG_UNSEEKABLE, created.error);
+  if (expected.failure == message_text(MSG_UNSEEKABLE)) {
+    FUZZ_CHECK(created.error == message_text(MSG_UNSEEKABLE), created.error);
     return;
   }
   FUZZ_CHECK(created.error.empty() && created.values == std::vector<double>{0}, created.error);
@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(table_is_empty(), "a coder is open before the input");
   const long heap_before = heap_live_blocks();
 
-  CoreDecoding expected{{}, MSG_UNSEEKABLE};
+  CoreDecoding expected{{}, message_text(MSG_UNSEEKABLE)};
   if (!from_file || offset <= static_cast<int64_t>(bytes.size())) {
     const std::vector<uint8_t> seen(bytes.begin() + (from_file ? std::max<int64_t>(offset, 0) : 0), bytes.end());
     expected = reference_decode(nsym, seen, from_file, count);
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   if (nsym == 0) {  // the one decode that fails prints its dump
     const int dumps = empty_alphabet_dumps(run);
-    FUZZ_CHECK(dumps == (expected.failure == MSG_SYMBOL_OUT_OF_RANGE), "dumps: " + std::to_string(dumps));
+    FUZZ_CHECK(dumps == (expected.failure == message_text(MSG_SYMBOL_OUT_OF_RANGE)), "dumps: " + std::to_string(dumps));
   } else {
     run();
   }

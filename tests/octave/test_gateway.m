@@ -59,6 +59,13 @@ for i = 1:rows(cases)
   args = cases{i, 1};
   expect_error(@() kestrel(args{:}), cases{i, 2}, sprintf('case %d', i));
 end
+% Errors carry identifiers a caller can catch by: an argument error, a
+% failure raised deep in the coder, and a handle that is not open.
+expect_error(@() kestrel('new_encoder', 5, 4), 'parametro non stringa', 'argument error', 'kestrel:notText');
+expect_error(@() kestrel('decode', 7), 'invalid handler', 'wrong handle', 'kestrel:invalidHandle');
+e = kestrel('new_encoder', '', 4);
+expect_error(@() kestrel('encode', e, [0 9]), 'symbol out of range', 'deep failure', 'kestrel:symbolOutOfRange');
+kestrel('done', e);
 % None of these changed the table: the next creation gets handle 2.
 expect_equal(kestrel('new_encoder', '', 4), 2, 'handle after argument errors');
 kestrel('done', 2);

@@ -2,9 +2,11 @@
 #include "support/host_fake.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 
+#include "gateway/failure.h"
 #include "gateway/gateway.h"
 
 namespace {
@@ -73,7 +75,7 @@ HostNumbers host_numbers(const HostArray* array) {
 }
 
 double* host_create_row(HostArray** out, std::size_t count) {
-  if (count > FAKE_MAX_ROW) throw std::bad_alloc();
+  if (count > FAKE_MAX_ROW) throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
   auto* row = new HostArray{FAKE_NUMERIC, HOST_DOUBLE, count, {}};
   row->bytes.resize(count * sizeof(double));
   *out = row;
@@ -82,6 +84,11 @@ double* host_create_row(HostArray** out, std::size_t count) {
 
 void host_create_string(HostArray** out, const char* text) { *out = fake_text(text).release(); }
 
+void host_error_identifier(const std::exception& error, char* buffer, std::size_t capacity) {
+  const auto* raised = dynamic_cast<const FakeHostError*>(&error);
+  std::snprintf(buffer, capacity, "%s", raised != nullptr ? raised->identifier.c_str() : "");
+}
+
 void host_register_exit_hook(void (*hook)()) {
   registered_hook = hook;
   ++registrations;
@@ -89,10 +96,11 @@ void host_register_exit_hook(void (*hook)()) {
 
 FakeResult fake_call(const std::vector<const HostArray*>& args) {
   HostArray* outputs[1] = {nullptr};
-  const char* error = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
-  FakeResult result{error != nullptr ? error : "", outputs[0] != nullptr, false, "", {}};
+  bool failed = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
+  FakeResult result{failed ? failure_message : "", failed ? failure_identifier : "", outputs[0] != nullptr,
+                    false, "", {}};
   FakeArray output(outputs[0]);  // the host discards outputs of a failed call
-  if (error != nullptr || !output) return result;
+  if (failed || !output) return result;
   if (output->kind == FAKE_CHAR) {
     result.is_text = true;
     result.text.assign(output->bytes.begin(), output->bytes.end());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ FakeArray fake_numbers(HostClass element_class, const std::vector<T>& values) {
 // The outcome of one call.
 struct FakeResult {
   std::string error;           // empty when the call succeeded
+  std::string identifier;      // the error's identifier
   bool has_output;             // plhs[0] was set
   bool is_text;                // plhs[0] is a character row
   std::string text;            // its text, when is_text
@@ -57,5 +59,14 @@ bool fake_unload();
 // Number of times the exit hook was registered since the process started.
 int fake_hook_registrations();
 
-// Outputs at most this many elements; a larger row fails as a host would.
+// Outputs at most this many elements; a larger row fails as a host would,
+// with an error of its own.
 constexpr std::size_t FAKE_MAX_ROW = std::size_t(1) << 26;
+constexpr const char* FAKE_NOMEM_IDENTIFIER = "Host:nomem";
+constexpr const char* FAKE_NOMEM_MESSAGE = "out of memory or dimension too large";
+
+// An error the stand-in host throws itself, as a real host does.
+struct FakeHostError : std::runtime_error {
+  std::string identifier;  // the host's own identifier
+  FakeHostError(const char* id, const char* message) : std::runtime_error(message), identifier(id) {}
+};

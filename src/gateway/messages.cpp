@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "gateway/messages.h"
+
+const Message MESSAGES[MESSAGE_COUNT] = {
+    {"kestrel:fewArguments", "pochi parametri"},
+    {"kestrel:missingData", "Pochi parametri"},
+    {"kestrel:notText", "parametro non stringa"},
+    {"kestrel:notNumeric", "Atteso int"},
+    {"kestrel:unknownCommand", "Unrecognized command"},
+    {"kestrel:internal", "Questo non dovrebbe accadere"},
+    {"kestrel:invalidHandle", "invalid handler"},
+    {"kestrel:bitsOnDecoder", "Cannot use action 'n_bits' with decoders"},
+    {"kestrel:encodeOnDecoder", "Called ENCODE with a decoder handler"},
+    {"kestrel:decodeOnEncoder", "Called DECODE with an encoder handler"},
+    {"kestrel:invalidCount", "invalid count"},
+    {"kestrel:notNumericArray", "Expected a full real numeric array"},
+    {"kestrel:fileNameTooLong", "File name too long"},
+    {"kestrel:outOfMemory", "out of memory"},
+    {"kestrel:releaseOutOfBounds", "Internal error: handler out of bounds"},
+    {"kestrel:closeOutOfBounds", "Internal: handler '%d' out of bounds to close_encoder"},
+    {"kestrel:bufferAllocation", "buffer allocation failure"},
+    {"kestrel:streamAllocation", "stream allocation failure"},
+    {"kestrel:openFile", "Could not open file"},
+    {"kestrel:writeFile", "Could not write file"},
+    {"kestrel:modelAllocation", "arithmetic coder model allocation failure"},
+    {"kestrel:maxFrequency", "arithmetic coder model max frequency exceeded"},
+    {"kestrel:unseekable", "Unseekable stream"},
+    {"kestrel:badInputFile", "arithmetic decoder bad input file"},
+    {"kestrel:symbolOutOfRange", "symbol out of range"},
+};
