@@ -1,12 +1,16 @@
 #!/bin/sh
 # SPDX-License-Identifier: BSD-3-Clause
-# Installs what kestrel needs to build and test, from Debian's packages.
-# Idempotent: packages already present are left alone, and apt is not touched
-# at all when nothing is missing.
+# Installs Debian packages that kestrel's scripts need: the packages named as
+# arguments, or with none, everything to build and test. Idempotent: packages
+# already present are left alone, and apt is not touched at all when nothing
+# is missing.
 set -eu
 
-PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev octave octave-dev"
-PACKAGES="$PACKAGES clang libclang-rt-14-dev valgrind"
+if [ $# -gt 0 ]; then
+  PACKAGES="$*"
+else
+  PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev octave octave-dev clang libclang-rt-14-dev valgrind"
+fi
 [ "${KESTREL_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $KESTREL_EXTRA_PACKAGES"
 
 missing=""
