@@ -233,7 +233,7 @@ size_t encoder_peak_extra(const char* path, const std::vector<int32_t>& symbols,
   int32_t count = 0;
   encoder_finish(&encoder, &bytes, &count);
   size_t peak = heap_peak_bytes() - live;
-  *output = path[0] == '\0' ? count : static_cast<int32_t>((encoder.bits_written + 8) / 8);
+  *output = path[0] == '\0' ? count : static_cast<int32_t>((encoder_bits_written(&encoder) + 8) / 8);
   heap_free(bytes);
   model_release(&model);
   return peak;

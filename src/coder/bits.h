@@ -11,11 +11,23 @@
 
 #include "coder/constants.h"
 
-// Keeps a function out of its callers, so that their common path stays short.
+// Keeps a function out of its callers, so that their common path stays short;
+// and puts a step of the per-symbol path into its caller whatever its size.
 #if defined(__GNUC__)
 #define CODE_OUT_OF_LINE __attribute__((noinline))
+#define CODE_INLINE inline __attribute__((always_inline))
 #else
 #define CODE_OUT_OF_LINE
+#define CODE_INLINE inline
+#endif
+
+// Marks a coder's loop over a vector of symbols. GCC would otherwise pack
+// pairs of its registers into vector registers and unpack them at every
+// symbol; the loop keeps them in general registers.
+#if defined(__GNUC__) && !defined(__clang__)
+#define CODE_RUN __attribute__((noinline, optimize("no-tree-slp-vectorize")))
+#else
+#define CODE_RUN CODE_OUT_OF_LINE
 #endif
 
 // Leading zero bits of x, which must not be 0: 0..31.
@@ -40,6 +52,17 @@ inline int code_trailing_zeros(uint32_t x) {
 #endif
 }
 
+// Leading zero bits of x, which must not be 0: 0..63.
+inline int code_leading_zeros64(uint64_t x) {
+#if defined(__GNUC__)
+  return __builtin_clzll(x);
+#else
+  int bits = 0;
+  for (; (x >> 63) == 0; x <<= 1) ++bits;
+  return bits;
+#endif
+}
+
 // Number of leading bits on which two code values (0..CODE_TOP) agree,
 // 0..CODE_BITS: the bits the coder has settled. The marker bit below the
 // code bits stops the count at CODE_BITS when the values are equal.
@@ -47,12 +70,13 @@ inline int code_settled_bits(uint32_t low, uint32_t high) {
   return code_leading_zeros(((low ^ high) << (32 - CODE_BITS)) | (1u << (31 - CODE_BITS)));
 }
 
-// Number of follow conditions in a row, 0..CODE_BITS-1, once the settled bits
-// are gone (low < CODE_HALF <= high): the bits below the top where low holds
-// 1 and high holds 0, counted from the top down.
-inline int code_follow_run(uint32_t low, uint32_t high) {
-  uint32_t straddle = (low & ~high) << (33 - CODE_BITS);  // bit 14 of the pair at bit 31
-  return code_leading_zeros(~straddle);                    // the lowest 17 bits of ~straddle are set
+// Number of follow conditions in a row behind the settled (0..CODE_BITS)
+// leading bits of low <= high: below the first bit where they differ (low 0,
+// high 1), the bits where low holds 1 and high holds 0, counted from the top
+// down. 0..CODE_BITS-1-settled.
+inline int code_follow_run(uint32_t low, uint32_t high, int settled) {
+  uint64_t straddle = (static_cast<uint64_t>(low & ~high) << (64 - CODE_BITS)) << (settled + 1);
+  return code_leading_zeros64(~straddle);  // the lowest 31 bits of ~straddle are set
 }
 
 // Every byte with its bits in reverse order: the coder moves bits top first,

@@ -36,7 +36,7 @@ CODE_OUT_OF_LINE static void decoder_refill(DecoderState* state) {
 
 // The next count (0..DECODER_SYMBOL_BITS-1) bits of input, the first as the
 // most significant; input must hold them.
-static inline uint32_t decoder_take_bits(const uint8_t* input, int32_t* pos, int32_t count) {
+static CODE_INLINE uint32_t decoder_take_bits(const uint8_t* input, int32_t* pos, int32_t count) {
   uint64_t word = code_load_top_first(input + *pos / 8) << (*pos % 8);
   *pos += count;
   return static_cast<uint32_t>((word >> 1) >> (63 - count));  // 0 bits for count 0
@@ -120,12 +120,14 @@ struct DecoderRegisters {
   uint32_t low;         // as DecoderState
   uint32_t high;        // as DecoderState
   int32_t input_pos;    // as DecoderState
+  int32_t input_bits;   // as DecoderState
   int32_t last_symbol;  // as DecoderState
 };
 
 static inline DecoderRegisters decoder_load(const DecoderState* state) {
   return DecoderRegisters{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
-                          static_cast<uint32_t>(state->high), state->input_pos, state->last_symbol};
+                          static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
+                          state->last_symbol};
 }
 
 static inline void decoder_store(DecoderState* state, const DecoderRegisters& r) {
@@ -133,39 +135,65 @@ static inline void decoder_store(DecoderState* state, const DecoderRegisters& r)
   state->low = static_cast<int32_t>(r.low);
   state->high = static_cast<int32_t>(r.high);
   state->input_pos = r.input_pos;
+  state->input_bits = r.input_bits;
   state->last_symbol = r.last_symbol;
 }
 
 // Shifts out the bits on which low and high agree, then the run of follow
 // conditions behind them, taking the bits value needs in one read; input
-// must hold DECODER_SYMBOL_BITS bits.
-static inline void decoder_settle(DecoderState* state, DecoderRegisters& r, uint32_t low, uint32_t high) {
+// must hold DECODER_SYMBOL_BITS bits from r.input_pos.
+static CODE_INLINE void decoder_settle(const uint8_t* input, DecoderRegisters& r, uint32_t low, uint32_t high) {
   int32_t settled = code_settled_bits(low, high);
-  low = (low << settled) & CODE_TOP;
-  high = ((high << settled) & CODE_TOP) | ((1u << settled) - 1);
-  int32_t follow = code_follow_run(low, high);
-  r.low = (low << follow) & (CODE_HALF - 1);
-  r.high = ((high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1u << follow) - 1);
-  uint32_t bits = decoder_take_bits(state->input, &r.input_pos, settled + follow);
-  uint32_t value = ((r.value << settled) & CODE_TOP) | (bits >> follow);
-  r.value = (value & CODE_HALF) | ((value << follow) & (CODE_HALF - 1)) | (bits & ((1u << follow) - 1));
+  int32_t shift = settled + code_follow_run(low, high, settled);
+  int32_t follow = shift - settled;
+  r.low = (low << shift) & (CODE_HALF - 1);
+  r.high = ((high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
+  uint32_t bits = decoder_take_bits(input, &r.input_pos, shift);
+  // The top bit of value is its first unsettled bit; the follow bits below it
+  // are dropped, and the bits taken fill in behind.
+  uint32_t top = ((r.value << settled) | (bits >> follow)) & CODE_HALF;
+  r.value = top | (((r.value << shift) | bits) & (CODE_HALF - 1));
   KESTREL_ASSERT(r.low <= r.value && r.value <= r.high && r.high <= static_cast<uint32_t>(CODE_TOP));
 }
 
-// The symbol the value selects and its scaled bounds. The symbol decoded
-// last is tried first when it holds most of the counts, without a division:
-// for any symbol with a nonempty slice, bottom <= cum < top exactly when its
-// scaled bounds enclose value - low, since c <= cum exactly when range * c /
-// total (rounded down) <= value - low.
+// Renormalises the interval low..high when input may hold fewer bits than a
+// symbol needs: refills it, and near a failing end of file takes the bits
+// one at a time.
+CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t low, uint32_t high) {
+  state->low = static_cast<int32_t>(low);
+  state->high = static_cast<int32_t>(high);
+  decoder_refill(state);
+  if (state->input_bits - state->input_pos < DECODER_SYMBOL_BITS) {
+    decoder_renormalise_slowly(state);
+    return;
+  }
+  DecoderRegisters r = decoder_load(state);
+  decoder_settle(state->input, r, low, high);
+  decoder_store(state, r);
+}
+
+// Reports a model in which no symbol has a slice: the dump of its table for
+// an empty alphabet, then "symbol out of range".
+CODE_OUT_OF_LINE [[noreturn]] static void decoder_refuse(const FrequencyModel* model, int32_t cum) {
+  if (model->nsym == 0) decoder_dump(model, cum);
+  raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+}
+
+// The symbol the value selects and its scaled bounds, or -1 when the model
+// has no slice at all. The symbol decoded last is tried first when it holds
+// most of the counts, without a division: for any symbol with a nonempty
+// slice, bottom <= cum < top exactly when its scaled bounds enclose value -
+// low, since c <= cum exactly when range * c / total (rounded down) <=
+// value - low.
 template <int32_t SHAPE>
-static inline int32_t decoder_find(DecoderState* state, DecoderRegisters& r, const FrequencyModel* model,
-                                   int32_t range, int32_t* bottom_scaled, int32_t* top_scaled) {
-  int32_t total = model_total(model);
+static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& rows, int32_t range,
+                                        int32_t* cum_out, int32_t* bottom_scaled, int32_t* top_scaled) {
+  int32_t total = rows.total;
   int32_t offset = static_cast<int32_t>(r.value - r.low);
   int32_t top;
   int32_t bottom;
   if (r.last_symbol >= 0) {
-    model_slice<SHAPE>(model, r.last_symbol, &top, &bottom);
+    model_slice<SHAPE>(rows, static_cast<uint32_t>(r.last_symbol), &top, &bottom);
     if (2 * (top - bottom) > total) {
       *bottom_scaled = code_scale(range, bottom, total);
       *top_scaled = code_scale(range, top, total);
@@ -173,61 +201,69 @@ static inline int32_t decoder_find(DecoderState* state, DecoderRegisters& r, con
     }
   }
   int32_t cum = ((offset + 1) * total - 1) / range;
-  if (total <= 0) {
-    // Only an empty alphabet, or caller counts that are all 0, leave no slice.
-    decoder_store(state, r);
-    if (model->nsym == 0) decoder_dump(model, cum);
-    raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  }
-  int32_t s = model_find<SHAPE>(model, cum, &top, &bottom);
+  *cum_out = cum;
+  // Only an empty alphabet, or caller counts that are all 0, leave no slice.
+  if (total <= 0) return -1;
+  int32_t s = static_cast<int32_t>(model_find<SHAPE>(rows, cum, &top, &bottom));
   *bottom_scaled = code_scale(range, bottom, total);
   *top_scaled = code_scale(range, top, total);
   r.last_symbol = s;
   return s;
 }
 
-// Decodes one symbol with the model's shape SHAPE (see model.h).
-template <int32_t SHAPE>
-static inline int32_t decoder_next_symbol(DecoderState* state, DecoderRegisters& r, FrequencyModel* model) {
+// Decodes count symbols with a model of shape SHAPE (see model.h), adaptive
+// or not, keeping the registers and the model's rows in locals. Everything is
+// stored back before anything that may raise: the symbols before a failure
+// stay decoded.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
   // A symbol abandoned at the end of a file leaves the registers midway, and
   // further turns would only widen them without bound.
-  if (state->input_state == DECODER_FAILED) raise_failure(MSG_BAD_INPUT_FILE);
-  int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
-  int32_t bottom_scaled;
-  int32_t top_scaled;
-  int32_t s = decoder_find<SHAPE>(state, r, model, range, &bottom_scaled, &top_scaled);
-  uint32_t high = r.low + static_cast<uint32_t>(top_scaled) - 1;
-  uint32_t low = r.low + static_cast<uint32_t>(bottom_scaled);
-  if (state->input_bits - r.input_pos < DECODER_SYMBOL_BITS) {
-    r.low = low;
-    r.high = high;
-    decoder_store(state, r);
-    decoder_refill(state);
-    if (state->input_bits - state->input_pos < DECODER_SYMBOL_BITS) {
-      decoder_renormalise_slowly(state);
-      r = decoder_load(state);
-      if (model->adaptive) model_update<SHAPE>(model, s);
-      return s;
+  if (state->input_state == DECODER_FAILED && count > 0) raise_failure(MSG_BAD_INPUT_FILE);
+  DecoderRegisters r = decoder_load(state);
+  ModelRows rows = model->rows;
+  for (size_t i = 0; i < count; ++i) {
+    int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
+    int32_t cum = 0;
+    int32_t bottom_scaled = 0;
+    int32_t top_scaled = 0;
+    int32_t s = decoder_find<SHAPE>(r, rows, range, &cum, &bottom_scaled, &top_scaled);
+    if (s < 0) {
+      decoder_store(state, r);
+      model->rows = rows;
+      decoder_refuse(model, cum);
     }
-    r = decoder_load(state);
+    uint32_t high = r.low + static_cast<uint32_t>(top_scaled) - 1;
+    uint32_t low = r.low + static_cast<uint32_t>(bottom_scaled);
+    if (r.input_bits - r.input_pos >= DECODER_SYMBOL_BITS) {
+      decoder_settle(state->input, r, low, high);
+    } else {
+      decoder_store(state, r);
+      model->rows = rows;
+      decoder_settle_at_end(state, low, high);
+      r = decoder_load(state);
+    }
+    if (ADAPTIVE) model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
+    symbols[i] = s;
   }
-  decoder_settle(state, r, low, high);
-  if (model->adaptive) model_update<SHAPE>(model, s);
-  return s;
+  decoder_store(state, r);
+  model->rows = rows;
 }
 
-template <int32_t SHAPE>
-static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  DecoderRegisters r = decoder_load(state);
-  for (size_t i = 0; i < count; ++i) symbols[i] = decoder_next_symbol<SHAPE>(state, r, model);
-  decoder_store(state, r);
+template <bool ADAPTIVE>
+static void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+  switch (model->shape) {
+    case MODEL_ONE_ROW: decoder_decode_run<MODEL_ONE_ROW, ADAPTIVE>(state, model, symbols, count); break;
+    case MODEL_ONE_GROUP: decoder_decode_run<MODEL_ONE_GROUP, ADAPTIVE>(state, model, symbols, count); break;
+    default: decoder_decode_run<MODEL_GROUPS, ADAPTIVE>(state, model, symbols, count); break;
+  }
 }
 
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  switch (model->shape) {
-    case MODEL_ONE_ROW: decoder_decode_run<MODEL_ONE_ROW>(state, model, symbols, count); break;
-    case MODEL_ONE_GROUP: decoder_decode_run<MODEL_ONE_GROUP>(state, model, symbols, count); break;
-    default: decoder_decode_run<MODEL_GROUPS>(state, model, symbols, count); break;
+  if (model->adaptive) {
+    decoder_decode_symbols<true>(state, model, symbols, count);
+  } else {
+    decoder_decode_symbols<false>(state, model, symbols, count);
   }
 }
 

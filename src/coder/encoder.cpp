@@ -20,9 +20,13 @@ int encoder_start(EncoderState* state, const char* path, const char* mode) {
   state->gathered = 0;
   state->gathered_bits = 0;
   state->staged = 0;
-  state->bits_written = 0;
+  state->bits_flushed = 0;
   state->broken = 0;
   return 0;
+}
+
+int64_t encoder_bits_written(const EncoderState* state) {
+  return state->bits_flushed + 8 * int64_t{state->staged} + state->gathered_bits;
 }
 
 // Writes the staged bytes to the stream in the byte format's bit order. The
@@ -33,156 +37,160 @@ static void encoder_write_staged(EncoderState* state) {
   state->broken = 1;
   stream_put_bytes(state->stream, state->staging, state->staged);
   state->broken = 0;
+  state->bits_flushed += 8 * int64_t{state->staged};
   state->staged = 0;
 }
 
-// The registers of an encoder that a run of symbols changes, kept in locals
-// while it runs and stored back before anything that may raise or look at
-// the encoder.
-struct EncoderRegisters {
-  uint32_t low;            // as EncoderState
-  uint32_t high;           // as EncoderState
-  int64_t bits_to_follow;  // as EncoderState
-  uint64_t gathered;       // as EncoderState
-  int32_t gathered_bits;   // as EncoderState
-  int32_t staged;          // as EncoderState
-  int64_t bits_written;    // as EncoderState
-};
-
-static inline EncoderRegisters encoder_load(const EncoderState* state) {
-  return EncoderRegisters{static_cast<uint32_t>(state->low), static_cast<uint32_t>(state->high),
-                          state->bits_to_follow, state->gathered, state->gathered_bits, state->staged,
-                          state->bits_written};
-}
-
-static inline void encoder_store(EncoderState* state, const EncoderRegisters& r) {
-  state->low = static_cast<int32_t>(r.low);
-  state->high = static_cast<int32_t>(r.high);
-  state->bits_to_follow = r.bits_to_follow;
-  state->gathered = r.gathered;
-  state->gathered_bits = r.gathered_bits;
-  state->staged = r.staged;
-  state->bits_written = r.bits_written;
-}
-
-// Writes the staged bytes out when staging has no room for 8 more.
-static inline void encoder_make_room(EncoderState* state, EncoderRegisters& r) {
-  if (r.staged <= ENCODER_STAGED_BYTES - 8) return;
-  encoder_store(state, r);
-  encoder_write_staged(state);
-  r.staged = 0;
-}
-
 // Emits count (0..56) bits, the earliest at bit count-1 of bits and nothing
-// above them; whole bytes go to staging, which must have room for 8 bytes.
-static inline void encoder_put_bits(EncoderRegisters& r, uint8_t* staging, uint64_t bits, int32_t count) {
-  KESTREL_ASSERT(count >= 0 && count <= 56 && r.gathered_bits >= 0 && r.gathered_bits <= 7);
-  KESTREL_ASSERT(r.staged <= ENCODER_STAGED_BYTES && (count == 64 || (bits >> count) == 0));
-  uint64_t gathered = r.gathered | ((bits << (63 - r.gathered_bits - count)) << 1);
-  int32_t gathered_bits = r.gathered_bits + count;
-  code_store_top_first(staging + r.staged, gathered);
-  r.staged += gathered_bits >> 3;
-  r.gathered = gathered << (gathered_bits & ~7);
-  r.gathered_bits = gathered_bits & 7;
-  r.bits_written += count;
+// above them, into gathered (gathered_bits of them, 0..7, at its top); whole
+// bytes go to staging, at *staged, which must have room for 8 bytes.
+static CODE_INLINE void encoder_put_bits(uint64_t* gathered, int32_t* gathered_bits, uint8_t* staging,
+                                         int32_t* staged, uint64_t bits, int32_t count) {
+  KESTREL_ASSERT(count >= 0 && count <= 56 && *gathered_bits >= 0 && *gathered_bits <= 7);
+  KESTREL_ASSERT(*staged <= ENCODER_STAGED_BYTES - 8 && (bits >> count) == 0);
+  uint64_t joined = *gathered | ((bits << (63 - *gathered_bits - count)) << 1);
+  int32_t joined_bits = *gathered_bits + count;
+  code_store_top_first(staging + *staged, joined);
+  *staged += joined_bits >> 3;
+  *gathered = joined << (joined_bits & ~7);
+  *gathered_bits = joined_bits & 7;
 }
 
-// Emits bit and then the pending follow bits, its opposites, however many;
-// writes staged bytes out as needed.
-CODE_OUT_OF_LINE static void encoder_put_bit_plus_follow(EncoderState* state, EncoderRegisters& r, uint32_t bit) {
+// Emits bits (count 0..32 of them, as encoder_put_bits takes them) through
+// the encoder's own fields, writing staged bytes out first when needed.
+static void encoder_emit(EncoderState* state, uint64_t bits, int32_t count) {
+  if (state->staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
+  encoder_put_bits(&state->gathered, &state->gathered_bits, state->staging, &state->staged, bits, count);
+}
+
+// Emits bit and then the pending follow bits, its opposites, however many.
+static void encoder_put_bit_plus_follow(EncoderState* state, uint32_t bit) {
   uint64_t opposite = bit ? 0 : ~uint64_t{0};
-  int64_t pending = r.bits_to_follow;
-  int32_t count = 1;
-  uint64_t bits = bit;
-  for (;;) {
+  encoder_emit(state, bit, 1);
+  for (int64_t pending = state->bits_to_follow; pending > 0; pending -= 32) {
     int32_t more = pending < 32 ? static_cast<int32_t>(pending) : 32;
-    bits = (bits << more) | (opposite & ((uint64_t{1} << more) - 1));
-    count += more;
-    pending -= more;
-    encoder_make_room(state, r);
-    encoder_put_bits(r, state->staging, bits, count);
-    if (pending == 0) break;
-    bits = 0;
-    count = 0;
+    encoder_emit(state, opposite & ((uint64_t{1} << more) - 1), more);
   }
-  r.bits_to_follow = 0;
+  state->bits_to_follow = 0;
 }
 
-// Emits settled (0..CODE_BITS) settled bits, the first at bit settled-1 of
-// bits, behind more pending follow bits than one number can join them to.
-CODE_OUT_OF_LINE static void encoder_settle_long_follow(EncoderState* state, EncoderRegisters& r, uint32_t bits,
-                                                        int32_t settled) {
-  if (settled == 0) return;
-  encoder_put_bit_plus_follow(state, r, bits >> (settled - 1));
-  encoder_make_room(state, r);
-  encoder_put_bits(r, state->staging, bits & ((1u << (settled - 1)) - 1), settled - 1);
-}
-
-// Renormalises after a symbol narrowed the interval to low..high: emits the
-// bits on which they agree, then counts the run of follow conditions behind
-// them. Staging must have room for 8 bytes.
-static inline void encoder_settle(EncoderState* state, EncoderRegisters& r, uint32_t low, uint32_t high) {
+// Renormalises after a symbol narrowed the interval to low..high, with the
+// encoder's own fields: emits the bits on which low and high agree behind
+// the pending follow bits, however many, then counts the run of follow
+// conditions behind them.
+CODE_OUT_OF_LINE static void encoder_settle_slowly(EncoderState* state, uint32_t low, uint32_t high) {
   int32_t settled = code_settled_bits(low, high);
+  int32_t shift = settled + code_follow_run(low, high, settled);
   uint32_t bits = low >> (CODE_BITS - settled);
-  low = (low << settled) & CODE_TOP;
-  high = ((high << settled) & CODE_TOP) | ((1u << settled) - 1);
-  int32_t follow = code_follow_run(low, high);
-  low = (low << follow) & (CODE_HALF - 1);
-  high = ((high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1u << follow) - 1);
-  r.low = low;
-  r.high = high;
-  int64_t pending = r.bits_to_follow;
-  if (pending > ENCODER_FAST_FOLLOW) {
-    encoder_settle_long_follow(state, r, bits, settled);
-    r.bits_to_follow += follow;
-    return;
+  if (settled > 0) {
+    encoder_put_bit_plus_follow(state, bits >> (settled - 1));
+    encoder_emit(state, bits & ((1u << (settled - 1)) - 1), settled - 1);
   }
-  // The first settled bit b behind the pending follow bits is 2^pending - 1 + b.
-  uint64_t any = settled > 0 ? ~uint64_t{0} : 0;
-  uint64_t joined = ((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits;
-  encoder_put_bits(r, state->staging, joined & any, static_cast<int32_t>((pending + settled) & static_cast<int64_t>(any)));
-  r.bits_to_follow = (pending & ~static_cast<int64_t>(any)) + follow;
-  KESTREL_ASSERT(r.low < static_cast<uint32_t>(CODE_HALF) && r.high >= static_cast<uint32_t>(CODE_HALF));
+  state->bits_to_follow += shift - settled;
+  state->low = static_cast<int32_t>((low << shift) & (CODE_HALF - 1));
+  state->high = static_cast<int32_t>(((high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1));
 }
 
-// Codes one symbol with the model's shape SHAPE (see model.h).
-template <int32_t SHAPE>
-static inline void encoder_code_symbol(EncoderState* state, EncoderRegisters& r, FrequencyModel* model,
-                                       int32_t symbol) {
-  if (static_cast<uint32_t>(symbol) >= static_cast<uint32_t>(model->nsym)) {
-    encoder_store(state, r);
-    raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  }
-  int32_t top;
-  int32_t bottom;
-  model_slice<SHAPE>(model, symbol, &top, &bottom);
-  // Only caller-supplied counts leave a symbol without a slice.
-  if (bottom >= top || state->broken) {
-    encoder_store(state, r);
-    raise_failure(bottom >= top ? MSG_SYMBOL_OUT_OF_RANGE : MSG_BUFFER_ALLOCATION);
-  }
-  encoder_make_room(state, r);
-  int32_t total = model_total(model);
-  int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
-  uint32_t high = r.low + static_cast<uint32_t>(code_scale(range, top, total)) - 1;
-  uint32_t low = r.low + static_cast<uint32_t>(code_scale(range, bottom, total));
-  KESTREL_ASSERT(low <= high && high <= static_cast<uint32_t>(CODE_TOP));
-  encoder_settle(state, r, low, high);
-  if (model->adaptive) model_update<SHAPE>(model, symbol);
+// The refusal of symbol, the first of a run on an encoder that lost bytes:
+// a symbol out of range is refused as such, any other with the lost bytes.
+CODE_OUT_OF_LINE [[noreturn]] static void encoder_refuse_broken(const FrequencyModel* model, int32_t symbol) {
+  int32_t top = 0;
+  int32_t bottom = 0;
+  if (symbol >= 0 && symbol < model->nsym) model_slice(model, symbol, &top, &bottom);
+  raise_failure(bottom >= top ? MSG_SYMBOL_OUT_OF_RANGE : MSG_BUFFER_ALLOCATION);
 }
 
-template <int32_t SHAPE>
-static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  EncoderRegisters r = encoder_load(state);
-  for (size_t i = 0; i < count; ++i) encoder_code_symbol<SHAPE>(state, r, model, symbols[i]);
-  encoder_store(state, r);
+// Codes count symbols with a model of shape SHAPE (see model.h), adaptive or
+// not. The registers and the model's rows stay in locals while the run goes
+// on, and are stored back before anything that may raise or look at them:
+// the symbols before a refused one stay coded.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
+                                              size_t count) {
+  if (state->broken && count > 0) encoder_refuse_broken(model, symbols[0]);
+  uint32_t low = static_cast<uint32_t>(state->low);
+  uint32_t high = static_cast<uint32_t>(state->high);
+  int64_t pending = state->bits_to_follow;
+  uint64_t gathered = state->gathered;
+  int32_t gathered_bits = state->gathered_bits;
+  int32_t staged = state->staged;
+  uint8_t* staging = state->staging;
+  ModelRows rows = model->rows;
+  const uint32_t nsym = static_cast<uint32_t>(model->nsym);
+  auto store = [&] {
+    state->low = static_cast<int32_t>(low);
+    state->high = static_cast<int32_t>(high);
+    state->bits_to_follow = pending;
+    state->gathered = gathered;
+    state->gathered_bits = gathered_bits;
+    state->staged = staged;
+    model->rows = rows;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t symbol = static_cast<uint32_t>(symbols[i]);
+    int32_t top = 0;
+    int32_t bottom = 0;
+    if (symbol < nsym) model_slice<SHAPE>(rows, symbol, &top, &bottom);
+    // Only caller-supplied counts leave a symbol in range without a slice.
+    if (bottom >= top) {
+      store();
+      raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+    }
+    int32_t range = static_cast<int32_t>(high - low) + 1;
+    uint32_t next_high = low + static_cast<uint32_t>(code_scale(range, top, rows.total)) - 1;
+    uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, rows.total));
+    KESTREL_ASSERT(next_low <= next_high && next_high <= static_cast<uint32_t>(CODE_TOP));
+    if (staged > ENCODER_STAGED_BYTES - 8 || pending > ENCODER_FAST_FOLLOW) {
+      store();
+      if (staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
+      if (pending > ENCODER_FAST_FOLLOW) encoder_settle_slowly(state, next_low, next_high);
+      staged = state->staged;
+      if (pending > ENCODER_FAST_FOLLOW) {
+        low = static_cast<uint32_t>(state->low);
+        high = static_cast<uint32_t>(state->high);
+        pending = state->bits_to_follow;
+        gathered = state->gathered;
+        gathered_bits = state->gathered_bits;
+        if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
+        continue;
+      }
+    }
+    // Settles the bits on which the new low and high agree and the run of
+    // follow conditions behind them. The first settled bit b behind the
+    // pending follow bits is the number 2^pending - 1 + b, and the other
+    // settled bits follow it; without settled bits nothing is emitted and the
+    // follow bits wait.
+    int32_t settled = code_settled_bits(next_low, next_high);
+    int32_t shift = settled + code_follow_run(next_low, next_high, settled);
+    uint32_t bits = next_low >> (CODE_BITS - settled);
+    low = (next_low << shift) & (CODE_HALF - 1);
+    high = ((next_high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
+    uint64_t joined = ((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits;
+    int32_t joined_bits = static_cast<int32_t>(pending) + settled;
+    joined = settled > 0 ? joined : 0;
+    joined_bits = settled > 0 ? joined_bits : 0;
+    pending = (settled > 0 ? 0 : pending) + (shift - settled);
+    encoder_put_bits(&gathered, &gathered_bits, staging, &staged, joined, joined_bits);
+    KESTREL_ASSERT(low < static_cast<uint32_t>(CODE_HALF) && high >= static_cast<uint32_t>(CODE_HALF));
+    if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
+  }
+  store();
+}
+
+template <bool ADAPTIVE>
+static void encoder_code_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
+  switch (model->shape) {
+    case MODEL_ONE_ROW: encoder_code_run<MODEL_ONE_ROW, ADAPTIVE>(state, model, symbols, count); break;
+    case MODEL_ONE_GROUP: encoder_code_run<MODEL_ONE_GROUP, ADAPTIVE>(state, model, symbols, count); break;
+    default: encoder_code_run<MODEL_GROUPS, ADAPTIVE>(state, model, symbols, count); break;
+  }
 }
 
 void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  switch (model->shape) {
-    case MODEL_ONE_ROW: encoder_code_run<MODEL_ONE_ROW>(state, model, symbols, count); break;
-    case MODEL_ONE_GROUP: encoder_code_run<MODEL_ONE_GROUP>(state, model, symbols, count); break;
-    default: encoder_code_run<MODEL_GROUPS>(state, model, symbols, count); break;
+  if (model->adaptive) {
+    encoder_code_symbols<true>(state, model, symbols, count);
+  } else {
+    encoder_code_symbols<false>(state, model, symbols, count);
   }
 }
 
@@ -191,19 +199,17 @@ int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
   return 0;
 }
 
-int64_t encoder_bits_written(const EncoderState* state) { return state->bits_written; }
-
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
 static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
-  EncoderRegisters r = encoder_load(state);
-  r.bits_to_follow += 1;
-  encoder_put_bit_plus_follow(state, r, r.low < static_cast<uint32_t>(CODE_QUARTER) ? 0 : 1);
-  state->staging[r.staged++] = static_cast<uint8_t>(r.gathered >> 56);  // the partly filled byte, or 0x00
-  r.gathered = 0;
-  r.gathered_bits = 0;
-  encoder_store(state, r);
+  state->bits_to_follow += 1;
+  encoder_put_bit_plus_follow(state, state->low < CODE_QUARTER ? 0 : 1);
+  int64_t bits = encoder_bits_written(state);
+  state->staging[state->staged++] = static_cast<uint8_t>(state->gathered >> 56);  // the partly filled byte, or 0x00
+  state->gathered = 0;
+  state->gathered_bits = 0;
   encoder_write_staged(state);
+  state->bits_flushed = bits;
   return stream_take_contents(state->stream, length_out);
 }
 

@@ -46,7 +46,7 @@ struct EncoderState {
   uint64_t gathered;       // emitted bits not yet in a whole byte, the earliest at bit 63, zero below them
   int32_t gathered_bits;   // number of bits in gathered, 0..7 between symbols
   int32_t staged;          // whole bytes in staging, 0..ENCODER_STAGED_BYTES
-  int64_t bits_written;    // every bit emitted so far, final bits included
+  int64_t bits_flushed;    // bits emitted and written to the stream; all of them, exactly, once finished
   int32_t broken;          // 1 once bytes were lost midway (a memory writer could not grow)
   uint8_t staging[ENCODER_STAGED_BYTES + 8];  // whole bytes, bits top first, not yet written; 8 bytes of slack
 };

@@ -33,41 +33,47 @@ inline int32_t row_count_above(const int16_t* row, int32_t c) {
 #endif
 }
 
-#if defined(CODE_ROWS_SSE2)
-// Lanes whose index is below j (any int16 value) as all-ones masks.
-inline void row_lanes_below(int32_t j, __m128i* low_half, __m128i* high_half) {
-  const __m128i first = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m128i second = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
-  __m128i limit = _mm_set1_epi16(static_cast<int16_t>(j));
-  *low_half = _mm_cmpgt_epi16(limit, first);
-  *high_half = _mm_cmpgt_epi16(limit, second);
+// Per j in 0..16, a row whose lanes below j are all ones (-1), the rest 0.
+struct RowMasks {
+  alignas(16) int16_t lanes[ROW_LANES + 1][ROW_LANES];
+};
+constexpr RowMasks row_make_masks() {
+  RowMasks masks{};
+  for (int32_t j = 0; j <= ROW_LANES; ++j) {
+    for (int32_t i = 0; i < ROW_LANES; ++i) masks.lanes[j][i] = i < j ? -1 : 0;
+  }
+  return masks;
 }
-#endif
+inline constexpr RowMasks ROW_MASKS = row_make_masks();
 
-// Adds 1 to every lane whose index is below j (j may lie outside 0..16).
+// j clamped to 0..16: the lanes of a row below j.
+inline int32_t row_clamp(int32_t j) { return j < 0 ? 0 : j > ROW_LANES ? ROW_LANES : j; }
+
+// Adds 1 to every lane whose index is below j (0..16).
 inline void row_increment_below(int16_t* row, int32_t j) {
+  const int16_t* mask = ROW_MASKS.lanes[j];
 #if defined(CODE_ROWS_SSE2)
   __m128i* lanes = reinterpret_cast<__m128i*>(row);
-  __m128i low_half, high_half;
-  row_lanes_below(j, &low_half, &high_half);
-  _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), low_half));
-  _mm_store_si128(lanes + 1, _mm_sub_epi16(_mm_load_si128(lanes + 1), high_half));
+  const __m128i* masks = reinterpret_cast<const __m128i*>(mask);
+  _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), _mm_load_si128(masks)));
+  _mm_store_si128(lanes + 1, _mm_sub_epi16(_mm_load_si128(lanes + 1), _mm_load_si128(masks + 1)));
 #else
-  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] + (i < j));
+  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] - mask[i]);
 #endif
 }
 
-// Subtracts delta from every lane whose index is below j.
+// Subtracts delta (0..MAX_FREQUENCY) from every lane whose index is below j (0..16).
 inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta) {
+  const int16_t* mask = ROW_MASKS.lanes[j];
 #if defined(CODE_ROWS_SSE2)
   __m128i* lanes = reinterpret_cast<__m128i*>(row);
-  __m128i low_half, high_half;
-  row_lanes_below(j, &low_half, &high_half);
+  const __m128i* masks = reinterpret_cast<const __m128i*>(mask);
   __m128i amount = _mm_set1_epi16(static_cast<int16_t>(delta));
-  _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), _mm_and_si128(low_half, amount)));
-  _mm_store_si128(lanes + 1, _mm_sub_epi16(_mm_load_si128(lanes + 1), _mm_and_si128(high_half, amount)));
+  _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), _mm_and_si128(_mm_load_si128(masks), amount)));
+  _mm_store_si128(lanes + 1,
+                  _mm_sub_epi16(_mm_load_si128(lanes + 1), _mm_and_si128(_mm_load_si128(masks + 1), amount)));
 #else
-  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] - (i < j ? delta : 0));
+  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] - (mask[i] & delta));
 #endif
 }
 

@@ -69,7 +69,7 @@ TEST(AllocationFailure, OpeningAMemoryStreamOrCoderNamesTheRecordThatFailed) {
     std::memset(&encoder, 0x5A, sizeof encoder);
     EXPECT_EQ(expected[n - 1], with_failing_allocation(n, false, [&] { encoder_start(&encoder, "", "w"); }));
     if (n < 4) {
-      EXPECT_EQ((std::pair{0x5A5A5A5A, 0x5A5A5A5A5A5A5A5A}), std::pair(encoder.low, encoder.bits_written));
+      EXPECT_EQ((std::pair{0x5A5A5A5A, 0x5A5A5A5A5A5A5A5A}), std::pair(encoder.low, encoder.bits_flushed));
     }
     if (n == 4) stream_close(encoder.stream);
     DecoderState decoder{};

@@ -16,7 +16,7 @@ TEST(Model, UniformModelGivesEverySymbolOneCount) {
     EXPECT_EQ(Counts(nsym, 1), freq_of(model)) << nsym;
     EXPECT_EQ(expected, csym_of(model)) << nsym;
     model_release(&model);
-    EXPECT_EQ((std::tuple{0, nullptr, nullptr}), std::tuple(model.nsym, model.freq, model.storage));
+    EXPECT_EQ((std::tuple{0, nullptr, nullptr}), std::tuple(model.nsym, model.rows.symbols, model.storage));
   }
 }
 
