@@ -126,3 +126,19 @@
 % This file holds the help text only; the function is the compiled module
 % kestrel.mex beside it.
 error('kestrel: the compiled module was not found; run build_kestrel first');
+
+% The smoke tests that test kestrel runs, here beside the module.
+%!test
+%! % symbols 0, 1, 2, 3 with an alphabet of 4 encode to these two bytes
+%! h = kestrel('new_encoder', '', 4);
+%! kestrel('encode', h, 0:3);
+%! assert(kestrel('done', h), [-37 3]);
+%!test
+%! % a memory round trip through the signed bytes that done returns
+%! x = mod((0:999) * 37, 256);
+%! h = kestrel('new_encoder', '', 256);
+%! kestrel('encode', h, x);
+%! d = kestrel('new_decoder', '', 256, kestrel('done', h));
+%! assert(kestrel('decode', d, numel(x)), x);
+%! kestrel('done', d);
+%!error <kestrel: invalid handler> kestrel('bits', 511)
