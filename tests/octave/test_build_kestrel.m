@@ -27,13 +27,17 @@ copyfile(fullfile(here, 'user_mex.cpp'), pwd);
 mex('user_mex.cpp');
 expect_equal(user_mex(), 7, 'a plain C++ MEX built after build_kestrel');
 
-% A build that fails gives the caller's CXXFLAGS back.
+% A build that fails gives the caller's CXXFLAGS back: here a compiler that
+% answers --version and refuses every source.
 setenv('CXXFLAGS', '-O1');
-blocked = fullfile(pwd, 'blocked');
-mkdir(fullfile(blocked, 'kestrel.mex'));  % a folder where the module goes
+fid = fopen('refusing_cxx', 'w');
+fprintf(fid, '#!/bin/sh\n[ "$1" = --version ] && exit 0\necho refusing_cxx: refused >&2\nexit 1\n');
+fclose(fid);
+system('chmod +x refusing_cxx');
+setenv('CXX', fullfile(pwd, 'refusing_cxx'));
 try
-  evalc('build_kestrel(blocked);');
-  error('a build into a blocked folder succeeded');
+  evalc('build_kestrel(out);');
+  error('a build with a refusing compiler succeeded');
 catch err
   expect_equal(err.identifier, 'build_kestrel:mexFailed', 'failed build');
 end
