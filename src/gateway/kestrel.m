@@ -169,11 +169,11 @@
 
 % SPDX-License-Identifier: BSD-3-Clause
 
-% This file holds the help text only; the function is the compiled module
-% kestrel.mex beside it.
+% This file holds the help text, and below the smoke tests that Octave's
+% test kestrel runs (it reads them from the .m file beside the module); the
+% function is the compiled module kestrel.mex beside it.
 error('kestrel: the compiled module was not found; run build_kestrel first');
 
-% The smoke tests that test kestrel runs, here beside the module.
 %!test
 %! % symbols 0, 1, 2, 3 with an alphabet of 4 encode to these two bytes
 %! h = kestrel('new_encoder', '', 4);
