@@ -21,6 +21,24 @@
 #define CODE_INLINE inline
 #endif
 
+// A second build of the coder's loops for x86-64 processors with BMI1, BMI2
+// and LZCNT: count-leading-zeros in one step and shifts that need no fixed
+// register. Chosen at run time; every other build has the baseline loops
+// alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KESTREL_PORTABLE)
+#define CODE_WIDE_LOOPS 1
+#define CODE_WIDE __attribute__((target("bmi,bmi2,lzcnt")))
+#endif
+
+// True when the loops for wider instructions run: the processor has them
+// and code_use_wide has not switched them off.
+bool code_wide_in_use();
+
+// Switches the loops for wider instructions on (where the processor has
+// them) or off; returns whether they are in use afterwards. For tests, which
+// run both.
+bool code_use_wide(bool on);
+
 // Marks a coder's loop over a vector of symbols. GCC would otherwise pack
 // pairs of its registers into vector registers and unpack them at every
 // symbol; the loop keeps them in general registers.
@@ -94,9 +112,7 @@ constexpr std::array<uint8_t, 256> code_make_reversed_bytes() {
 inline constexpr std::array<uint8_t, 256> CODE_REVERSED_BYTES = code_make_reversed_bytes();
 
 // Reverses the bits of each of count (>= 0) bytes in place.
-inline void code_reverse_bytes(uint8_t* bytes, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) bytes[i] = CODE_REVERSED_BYTES[bytes[i]];
-}
+void code_reverse_bytes(uint8_t* bytes, int32_t count);
 
 // The 8 bytes at bytes as one number, the first byte in the top 8 bits.
 inline uint64_t code_load_top_first(const uint8_t* bytes) {
@@ -141,12 +157,12 @@ static_assert(uint64_t{CODE_TOP + 1} * MAX_FREQUENCY * MAX_FREQUENCY < (uint64_t
 #if defined(__SIZEOF_INT128__)
 constexpr int CODE_RECIPROCAL_SHIFT = 48;
 extern const std::array<uint64_t, MAX_FREQUENCY + 1> CODE_RECIPROCALS;  // ceil(2^48 / total); entry 0 unused
-inline int32_t code_scale(int32_t range, int32_t count, int32_t total) {
+inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) {
   __extension__ typedef unsigned __int128 Wide;
-  uint64_t scaled_count = static_cast<uint64_t>(count) * CODE_RECIPROCALS[static_cast<uint32_t>(total)];
-  Wide product = static_cast<Wide>(static_cast<uint64_t>(range) << (64 - CODE_RECIPROCAL_SHIFT)) * scaled_count;
-  return static_cast<int32_t>(static_cast<uint64_t>(product >> 64));
+  uint64_t scaled_count = uint64_t{count} * CODE_RECIPROCALS[total];
+  Wide product = static_cast<Wide>(uint64_t{range} << (64 - CODE_RECIPROCAL_SHIFT)) * scaled_count;
+  return static_cast<uint32_t>(static_cast<uint64_t>(product >> 64));
 }
 #else
-inline int32_t code_scale(int32_t range, int32_t count, int32_t total) { return range * count / total; }
+inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) { return range * count / total; }
 #endif

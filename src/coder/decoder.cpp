@@ -216,7 +216,8 @@ static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& ro
 // stored back before anything that may raise: the symbols before a failure
 // stay decoded.
 template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel* model, int32_t* symbols,
+                                            size_t count) {
   // A symbol abandoned at the end of a file leaves the registers midway, and
   // further turns would only widen them without bound.
   if (state->input_state == DECODER_FAILED && count > 0) raise_failure(MSG_BAD_INPUT_FILE);
@@ -250,21 +251,38 @@ CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* mod
   model->rows = rows;
 }
 
-template <bool ADAPTIVE>
-static void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  switch (model->shape) {
-    case MODEL_ONE_ROW: decoder_decode_run<MODEL_ONE_ROW, ADAPTIVE>(state, model, symbols, count); break;
-    case MODEL_ONE_GROUP: decoder_decode_run<MODEL_ONE_GROUP, ADAPTIVE>(state, model, symbols, count); break;
-    default: decoder_decode_run<MODEL_GROUPS, ADAPTIVE>(state, model, symbols, count); break;
-  }
+// The loop for one shape and adaptivity, built for the baseline processor
+// and, where they can be chosen at run time, for wider instructions.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
 }
+#if defined(CODE_WIDE_LOOPS)
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN CODE_WIDE static void decoder_decode_run_wide(DecoderState* state, FrequencyModel* model, int32_t* symbols,
+                                                       size_t count) {
+  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#else
+#define decoder_decode_run_wide decoder_decode_run
+#endif
+
+using DecoderRun = void (*)(DecoderState*, FrequencyModel*, int32_t*, size_t);
+
+// The loops by [wide][adaptive][shape - 1].
+static const DecoderRun DECODER_RUNS[2][2][3] = {
+    {{decoder_decode_run<MODEL_ONE_ROW, false>, decoder_decode_run<MODEL_ONE_GROUP, false>,
+      decoder_decode_run<MODEL_GROUPS, false>},
+     {decoder_decode_run<MODEL_ONE_ROW, true>, decoder_decode_run<MODEL_ONE_GROUP, true>,
+      decoder_decode_run<MODEL_GROUPS, true>}},
+    {{decoder_decode_run_wide<MODEL_ONE_ROW, false>, decoder_decode_run_wide<MODEL_ONE_GROUP, false>,
+      decoder_decode_run_wide<MODEL_GROUPS, false>},
+     {decoder_decode_run_wide<MODEL_ONE_ROW, true>, decoder_decode_run_wide<MODEL_ONE_GROUP, true>,
+      decoder_decode_run_wide<MODEL_GROUPS, true>}},
+};
 
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  if (model->adaptive) {
-    decoder_decode_symbols<true>(state, model, symbols, count);
-  } else {
-    decoder_decode_symbols<false>(state, model, symbols, count);
-  }
+  DECODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
 }
 
 int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {

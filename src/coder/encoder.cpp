@@ -105,8 +105,8 @@ CODE_OUT_OF_LINE [[noreturn]] static void encoder_refuse_broken(const FrequencyM
 // on, and are stored back before anything that may raise or look at them:
 // the symbols before a refused one stay coded.
 template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
-                                              size_t count) {
+static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
+                                          size_t count) {
   if (state->broken && count > 0) encoder_refuse_broken(model, symbols[0]);
   uint32_t low = static_cast<uint32_t>(state->low);
   uint32_t high = static_cast<uint32_t>(state->high);
@@ -177,21 +177,39 @@ CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model
   store();
 }
 
-template <bool ADAPTIVE>
-static void encoder_code_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  switch (model->shape) {
-    case MODEL_ONE_ROW: encoder_code_run<MODEL_ONE_ROW, ADAPTIVE>(state, model, symbols, count); break;
-    case MODEL_ONE_GROUP: encoder_code_run<MODEL_ONE_GROUP, ADAPTIVE>(state, model, symbols, count); break;
-    default: encoder_code_run<MODEL_GROUPS, ADAPTIVE>(state, model, symbols, count); break;
-  }
+// The loop for one shape and adaptivity, built for the baseline processor
+// and, where they can be chosen at run time, for wider instructions.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
+                                      size_t count) {
+  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
 }
+#if defined(CODE_WIDE_LOOPS)
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN CODE_WIDE static void encoder_code_run_wide(EncoderState* state, FrequencyModel* model,
+                                                     const int32_t* symbols, size_t count) {
+  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#else
+#define encoder_code_run_wide encoder_code_run
+#endif
+
+using EncoderRun = void (*)(EncoderState*, FrequencyModel*, const int32_t*, size_t);
+
+// The loops by [wide][adaptive][shape - 1].
+static const EncoderRun ENCODER_RUNS[2][2][3] = {
+    {{encoder_code_run<MODEL_ONE_ROW, false>, encoder_code_run<MODEL_ONE_GROUP, false>,
+      encoder_code_run<MODEL_GROUPS, false>},
+     {encoder_code_run<MODEL_ONE_ROW, true>, encoder_code_run<MODEL_ONE_GROUP, true>,
+      encoder_code_run<MODEL_GROUPS, true>}},
+    {{encoder_code_run_wide<MODEL_ONE_ROW, false>, encoder_code_run_wide<MODEL_ONE_GROUP, false>,
+      encoder_code_run_wide<MODEL_GROUPS, false>},
+     {encoder_code_run_wide<MODEL_ONE_ROW, true>, encoder_code_run_wide<MODEL_ONE_GROUP, true>,
+      encoder_code_run_wide<MODEL_GROUPS, true>}},
+};
 
 void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  if (model->adaptive) {
-    encoder_code_symbols<true>(state, model, symbols, count);
-  } else {
-    encoder_code_symbols<false>(state, model, symbols, count);
-  }
+  ENCODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
 }
 
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
