@@ -113,19 +113,6 @@ void model_release(FrequencyModel* model) {
   std::memset(model, 0, sizeof *model);
 }
 
-// Takes delta from the count of symbol s and from every sum that holds it.
-static void model_take_from(FrequencyModel* model, int32_t s, int32_t delta) {
-  ModelRows& rows = model->rows;
-  int16_t* sums = rows.symbols + s / ROW_LANES * MODEL_ROW_STRIDE;
-  sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(sums[ROW_LANES + s % ROW_LANES] - delta);
-  rows.total -= delta;
-  row_subtract_below(sums, s % ROW_LANES, delta);
-  row_subtract_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES, s / ROW_LANES % ROW_LANES, delta);
-  for (int32_t r = 0; r < rows.group_rows; ++r) {
-    row_subtract_below(rows.group_after + r * ROW_LANES, row_clamp(s / MODEL_GROUP_SYMBOLS - r * ROW_LANES), delta);
-  }
-}
-
 void model_halve(FrequencyModel* model) {
   ModelRows& rows = model->rows;
   if (model->shape < MODEL_GROUPS || rows.grown_count * MODEL_REBUILD_SHARE > model->nsym) {
@@ -134,15 +121,7 @@ void model_halve(FrequencyModel* model) {
     model_rebuild(model);
     return;
   }
-  int32_t kept = 0;
-  for (int32_t i = 0; i < rows.grown_count; ++i) {
-    int32_t s = rows.grown[i];
-    int32_t count = model_count(model, s);
-    model_take_from(model, s, count / 2);  // count - (count + 1) / 2
-    rows.grown[kept] = static_cast<int16_t>(s);
-    kept += count > 2;
-  }
-  rows.grown_count = kept;
+  model_halve_grown(rows);
 }
 
 int32_t model_cumulative(const FrequencyModel* model, int32_t i) {

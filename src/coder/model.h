@@ -88,6 +88,34 @@ void model_release(FrequencyModel* model);
 // Halves every count, rounding up (a count of 1 stays 1, 0 stays 0).
 void model_halve(FrequencyModel* model);
 
+// Halves the counts of the grown symbols of rows, of a model of shape
+// MODEL_GROUPS, one by one: their counts and every sum that holds them.
+CODE_INLINE void model_halve_grown(ModelRows& rows) {
+  int32_t kept = 0;
+  for (int32_t i = 0; i < rows.grown_count; ++i) {
+    uint32_t s = static_cast<uint16_t>(rows.grown[i]);
+    int16_t* sums = rows.symbols + s / ROW_LANES * MODEL_ROW_STRIDE;
+    int32_t count = sums[ROW_LANES + s % ROW_LANES];
+    int32_t delta = count / 2;  // count - (count + 1) / 2
+    sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(count - delta);
+    rows.total -= delta;
+    row_subtract_below(sums, static_cast<int32_t>(s % ROW_LANES), delta);
+    row_subtract_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES, static_cast<int32_t>(s / ROW_LANES % ROW_LANES),
+                       delta);
+    for (int32_t r = 0; r < rows.group_rows; ++r) {
+      row_subtract_below(rows.group_after + r * ROW_LANES, static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS), delta,
+                         r * ROW_LANES);
+    }
+    rows.grown[kept] = static_cast<int16_t>(s);
+    kept += count > 2;
+  }
+  rows.grown_count = kept;
+}
+
+// Grown symbols that an update halves in place, without a call: an alphabet
+// near the largest halves at almost every update, with one or two of them.
+constexpr int32_t MODEL_INLINE_HALVING = 2;
+
 // The total of all counts, csym(0).
 inline int32_t model_total(const FrequencyModel* model) { return model->rows.total; }
 
@@ -139,9 +167,13 @@ template <int32_t SHAPE = MODEL_GROUPS>
 inline void model_update(FrequencyModel* model, ModelRows& rows, uint32_t s) {
   KESTREL_ASSERT(s < static_cast<uint32_t>(model->nsym) && SHAPE >= model->shape);
   if (rows.total == MAX_FREQUENCY) {
-    model->rows = rows;
-    model_halve(model);
-    rows = model->rows;
+    if (SHAPE >= MODEL_GROUPS && rows.grown_count <= MODEL_INLINE_HALVING) {
+      model_halve_grown(rows);
+    } else {
+      model->rows = rows;
+      model_halve(model);
+      rows = model->rows;
+    }
   }
   int16_t* sums = rows.symbols + (s / ROW_LANES) * MODEL_ROW_STRIDE;
   int32_t count = sums[ROW_LANES + s % ROW_LANES] + 1;
@@ -158,8 +190,8 @@ inline void model_update(FrequencyModel* model, ModelRows& rows, uint32_t s) {
   }
   if (SHAPE >= MODEL_GROUPS) {
     for (int32_t r = 0; r < rows.group_rows; ++r) {
-      row_increment_below(rows.group_after + r * ROW_LANES,
-                          row_clamp(static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS) - r * ROW_LANES));
+      row_increment_below(rows.group_after + r * ROW_LANES, static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS),
+                          r * ROW_LANES);
     }
   }
   KESTREL_ASSERT(rows.total <= MAX_FREQUENCY);

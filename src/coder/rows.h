@@ -33,25 +33,28 @@ inline int32_t row_count_above(const int16_t* row, int32_t c) {
 #endif
 }
 
-// Per j in 0..16, a row whose lanes below j are all ones (-1), the rest 0.
+// Lanes a mask spans: the widest level of the model, 64 groups in 4 rows.
+constexpr int32_t ROW_MASK_LANES = 4 * ROW_LANES;
+
+// Per j in 0..ROW_MASK_LANES, lanes below j all ones (-1), the rest 0: the
+// lanes an update or a halving changes, by the index of its symbol, row or
+// group.
 struct RowMasks {
-  alignas(16) int16_t lanes[ROW_LANES + 1][ROW_LANES];
+  alignas(16) int16_t lanes[ROW_MASK_LANES + 1][ROW_MASK_LANES];
 };
 constexpr RowMasks row_make_masks() {
   RowMasks masks{};
-  for (int32_t j = 0; j <= ROW_LANES; ++j) {
-    for (int32_t i = 0; i < ROW_LANES; ++i) masks.lanes[j][i] = i < j ? -1 : 0;
+  for (int32_t j = 0; j <= ROW_MASK_LANES; ++j) {
+    for (int32_t i = 0; i < ROW_MASK_LANES; ++i) masks.lanes[j][i] = i < j ? -1 : 0;
   }
   return masks;
 }
 inline constexpr RowMasks ROW_MASKS = row_make_masks();
 
-// j clamped to 0..16: the lanes of a row below j.
-inline int32_t row_clamp(int32_t j) { return j < 0 ? 0 : j > ROW_LANES ? ROW_LANES : j; }
-
-// Adds 1 to every lane whose index is below j (0..16).
-inline void row_increment_below(int16_t* row, int32_t j) {
-  const int16_t* mask = ROW_MASKS.lanes[j];
+// Adds 1 to every lane of row whose index, counted from first (a multiple of
+// 16 below ROW_MASK_LANES), is below j (0..ROW_MASK_LANES).
+inline void row_increment_below(int16_t* row, int32_t j, int32_t first = 0) {
+  const int16_t* mask = ROW_MASKS.lanes[j] + first;
 #if defined(CODE_ROWS_SSE2)
   __m128i* lanes = reinterpret_cast<__m128i*>(row);
   const __m128i* masks = reinterpret_cast<const __m128i*>(mask);
@@ -62,9 +65,10 @@ inline void row_increment_below(int16_t* row, int32_t j) {
 #endif
 }
 
-// Subtracts delta (0..MAX_FREQUENCY) from every lane whose index is below j (0..16).
-inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta) {
-  const int16_t* mask = ROW_MASKS.lanes[j];
+// Subtracts delta (0..MAX_FREQUENCY) from every lane of row whose index,
+// counted from first, is below j, as row_increment_below chooses them.
+inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t first = 0) {
+  const int16_t* mask = ROW_MASKS.lanes[j] + first;
 #if defined(CODE_ROWS_SSE2)
   __m128i* lanes = reinterpret_cast<__m128i*>(row);
   const __m128i* masks = reinterpret_cast<const __m128i*>(mask);

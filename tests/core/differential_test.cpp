@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "coder/bits.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "gateway/failure.h"
@@ -125,17 +126,24 @@ TEST_P(Differential, FastCoderMatchesTheStraightforwardCoderOnEveryShape) {
   const DifferentialCase& test = GetParam();
   uint32_t seed = test_seed() + static_cast<uint32_t>(test.nsym);
   SCOPED_TRACE("KESTREL_SEED base " + std::to_string(test_seed()) + ", nsym " + std::to_string(test.nsym));
-  std::mt19937 random(seed);
-  for (Shape shape : {UNIFORM, NEAR_ZERO, NEAR_TOP, CONSTANT}) {
-    SCOPED_TRACE("shape " + std::to_string(shape));
-    std::vector<int32_t> symbols = make_symbols(test.nsym, shape, test.count, random);
-    std::vector<uint8_t> bytes = encode_both(test.nsym, symbols);
-    std::vector<int32_t> decoded = decode_both(test.nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1,
-                                               symbols.size() + 40);
-    ASSERT_GE(decoded.size(), symbols.size());
-    decoded.resize(symbols.size());
-    EXPECT_EQ(decoded, symbols);
+  // Both builds of the coder's loops where the processor has the wider
+  // instructions, the baseline alone elsewhere.
+  for (bool wide : {false, true}) {
+    if (code_use_wide(wide) != wide) continue;
+    SCOPED_TRACE(wide ? "wide loops" : "baseline loops");
+    std::mt19937 random(seed);
+    for (Shape shape : {UNIFORM, NEAR_ZERO, NEAR_TOP, CONSTANT}) {
+      SCOPED_TRACE("shape " + std::to_string(shape));
+      std::vector<int32_t> symbols = make_symbols(test.nsym, shape, test.count, random);
+      std::vector<uint8_t> bytes = encode_both(test.nsym, symbols);
+      std::vector<int32_t> decoded = decode_both(test.nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1,
+                                                 symbols.size() + 40);
+      ASSERT_GE(decoded.size(), symbols.size());
+      decoded.resize(symbols.size());
+      EXPECT_EQ(decoded, symbols);
+    }
   }
+  code_use_wide(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(Alphabets, Differential,
