@@ -126,6 +126,14 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
     state->staged = staged;
     model->rows = rows;
   };
+  auto load = [&] {
+    low = static_cast<uint32_t>(state->low);
+    high = static_cast<uint32_t>(state->high);
+    pending = state->bits_to_follow;
+    gathered = state->gathered;
+    gathered_bits = state->gathered_bits;
+    staged = state->staged;
+  };
   for (size_t i = 0; i < count; ++i) {
     uint32_t symbol = static_cast<uint32_t>(symbols[i]);
     int32_t top = 0;
@@ -141,16 +149,13 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
     uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, rows.total));
     KESTREL_ASSERT(next_low <= next_high && next_high <= static_cast<uint32_t>(CODE_TOP));
     if (staged > ENCODER_STAGED_BYTES - 8 || pending > ENCODER_FAST_FOLLOW) {
+      // Rare: staging is full, or too many follow bits wait to be joined.
+      bool slowly = pending > ENCODER_FAST_FOLLOW;
       store();
       if (staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
-      if (pending > ENCODER_FAST_FOLLOW) encoder_settle_slowly(state, next_low, next_high);
-      staged = state->staged;
-      if (pending > ENCODER_FAST_FOLLOW) {
-        low = static_cast<uint32_t>(state->low);
-        high = static_cast<uint32_t>(state->high);
-        pending = state->bits_to_follow;
-        gathered = state->gathered;
-        gathered_bits = state->gathered_bits;
+      if (slowly) encoder_settle_slowly(state, next_low, next_high);
+      load();
+      if (slowly) {
         if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
         continue;
       }

@@ -43,6 +43,20 @@ static void model_take_tables(FrequencyModel* model) {
   rows.grown = rows.group_after + layout.group_lanes;
 }
 
+// Lists the symbols whose count is above 1, for a model of shape
+// MODEL_GROUPS.
+static void model_list_grown(FrequencyModel* model) {
+  ModelRows& rows = model->rows;
+  rows.grown_count = 0;
+  int32_t row_count = model_layout(model->nsym).rows;
+  for (int32_t row = 0; row < row_count; ++row) {
+    for (uint32_t bits = row_lanes_above(rows.symbols + row * MODEL_ROW_STRIDE + ROW_LANES, 1); bits != 0;
+         bits &= bits - 1) {
+      rows.grown[rows.grown_count++] = static_cast<int16_t>(row * ROW_LANES + code_trailing_zeros(bits));
+    }
+  }
+}
+
 // Rebuilds every sum, the total and the list of grown symbols from the
 // counts, in O(nsym).
 static void model_rebuild(FrequencyModel* model) {
@@ -50,15 +64,9 @@ static void model_rebuild(FrequencyModel* model) {
   ModelLayout layout = model_layout(model->nsym);
   int32_t sum = 0;
   for (int32_t row = layout.rows - 1; row >= 0; --row) {
-    int16_t* sums = rows.symbols + row * MODEL_ROW_STRIDE;
-    int32_t row_sum = 0;
-    for (int32_t j = ROW_LANES - 1; j >= 0; --j) {
-      sums[j] = static_cast<int16_t>(row_sum);
-      row_sum += sums[ROW_LANES + j];
-    }
     if (row % ROW_LANES == ROW_LANES - 1) sum = 0;  // the last row of its group
     rows.row_after[row] = static_cast<int16_t>(sum);
-    sum += row_sum;
+    sum += row_fill_after(rows.symbols + row * MODEL_ROW_STRIDE);
   }
   // The groups after each, summed from the last.
   int32_t total = 0;
@@ -69,11 +77,8 @@ static void model_rebuild(FrequencyModel* model) {
     total += group_sum;
   }
   rows.total = total;
-  rows.grown_count = 0;
-  for (int32_t s = 0; s < model->nsym; ++s) {
-    rows.grown[rows.grown_count] = static_cast<int16_t>(s);
-    rows.grown_count += model_count(model, s) > 1;
-  }
+  rows.grown_count = 0;  // the smaller shapes keep no list: their halvings rebuild
+  if (model->shape == MODEL_GROUPS) model_list_grown(model);
 }
 
 // Copies caller counts into the rows; raises when one is below 0 or their

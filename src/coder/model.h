@@ -167,7 +167,7 @@ template <int32_t SHAPE = MODEL_GROUPS>
 inline void model_update(FrequencyModel* model, ModelRows& rows, uint32_t s) {
   KESTREL_ASSERT(s < static_cast<uint32_t>(model->nsym) && SHAPE >= model->shape);
   if (rows.total == MAX_FREQUENCY) {
-    if (SHAPE >= MODEL_GROUPS && rows.grown_count <= MODEL_INLINE_HALVING) {
+    if (SHAPE >= MODEL_GROUPS && model->shape == MODEL_GROUPS && rows.grown_count <= MODEL_INLINE_HALVING) {
       model_halve_grown(rows);
     } else {
       model->rows = rows;

@@ -81,6 +81,49 @@ inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t f
 #endif
 }
 
+// For a row of symbols (16 sums, then 16 counts): sets each sum to the
+// counts of the lanes after it, and returns the sum of all 16 counts.
+inline int32_t row_fill_after(int16_t* row) {
+#if defined(CODE_ROWS_SSE2)
+  __m128i* lanes = reinterpret_cast<__m128i*>(row);
+  __m128i first = _mm_load_si128(lanes + 2);
+  __m128i second = _mm_load_si128(lanes + 3);
+  // Sums from each lane to the end of its half, in three doublings.
+  __m128i first_from = _mm_add_epi16(first, _mm_srli_si128(first, 2));
+  __m128i second_from = _mm_add_epi16(second, _mm_srli_si128(second, 2));
+  first_from = _mm_add_epi16(first_from, _mm_srli_si128(first_from, 4));
+  second_from = _mm_add_epi16(second_from, _mm_srli_si128(second_from, 4));
+  first_from = _mm_add_epi16(first_from, _mm_srli_si128(first_from, 8));
+  second_from = _mm_add_epi16(second_from, _mm_srli_si128(second_from, 8));
+  __m128i second_total = _mm_shuffle_epi32(_mm_shufflelo_epi16(second_from, 0), 0);
+  first_from = _mm_add_epi16(first_from, second_total);
+  _mm_store_si128(lanes, _mm_sub_epi16(first_from, first));
+  _mm_store_si128(lanes + 1, _mm_sub_epi16(second_from, second));
+  return static_cast<int16_t>(_mm_cvtsi128_si32(first_from));
+#else
+  int32_t sum = 0;
+  for (int32_t j = ROW_LANES - 1; j >= 0; --j) {
+    row[j] = static_cast<int16_t>(sum);
+    sum += row[ROW_LANES + j];
+  }
+  return sum;
+#endif
+}
+
+// Lanes of a row whose value exceeds c, as a bit per lane (lane i at bit i).
+inline uint32_t row_lanes_above(const int16_t* row, int32_t c) {
+#if defined(CODE_ROWS_SSE2)
+  const __m128i* lanes = reinterpret_cast<const __m128i*>(row);
+  __m128i limit = _mm_set1_epi16(static_cast<int16_t>(c));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(_mm_load_si128(lanes), limit),
+                                                                 _mm_cmpgt_epi16(_mm_load_si128(lanes + 1), limit))));
+#else
+  uint32_t bits = 0;
+  for (int32_t i = 0; i < ROW_LANES; ++i) bits |= uint32_t{row[i] > c} << i;
+  return bits;
+#endif
+}
+
 // Halves every lane of count (>= 0) lanes, rounding up: (x + 1) >> 1, so that
 // 1 stays 1 and 0 stays 0. count is a multiple of 8.
 inline void row_halve_lanes(int16_t* lanes, int32_t count) {
