@@ -122,12 +122,21 @@ struct DecoderRegisters {
   int32_t input_pos;    // as DecoderState
   int32_t input_bits;   // as DecoderState
   int32_t last_symbol;  // as DecoderState
+  int32_t last_bottom;  // csym(last_symbol+1) when last_symbol >= 0: it stays while last_symbol alone is counted
+  int32_t last_count;   // the count of last_symbol when last_symbol >= 0
 };
 
-static inline DecoderRegisters decoder_load(const DecoderState* state) {
-  return DecoderRegisters{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
-                          static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
-                          state->last_symbol};
+// The registers from the decoder, and the slice of its last symbol from rows.
+static inline DecoderRegisters decoder_load(const DecoderState* state, const ModelRows& rows) {
+  DecoderRegisters r{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
+                     static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
+                     state->last_symbol, 0, 0};
+  if (r.last_symbol >= 0) {
+    int32_t top = 0;
+    model_slice(rows, static_cast<uint32_t>(r.last_symbol), &top, &r.last_bottom);
+    r.last_count = top - r.last_bottom;
+  }
+  return r;
 }
 
 static inline void decoder_store(DecoderState* state, const DecoderRegisters& r) {
@@ -167,9 +176,12 @@ CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t
     decoder_renormalise_slowly(state);
     return;
   }
-  DecoderRegisters r = decoder_load(state);
+  DecoderRegisters r{static_cast<uint32_t>(state->value), 0, 0, state->input_pos, state->input_bits, -1, 0, 0};
   decoder_settle(state->input, r, low, high);
-  decoder_store(state, r);
+  state->value = static_cast<int32_t>(r.value);
+  state->low = static_cast<int32_t>(r.low);
+  state->high = static_cast<int32_t>(r.high);
+  state->input_pos = r.input_pos;
 }
 
 // Reports a model in which no symbol has a slice: the dump of its table for
@@ -181,25 +193,23 @@ CODE_OUT_OF_LINE [[noreturn]] static void decoder_refuse(const FrequencyModel* m
 
 // The symbol the value selects and its scaled bounds, or -1 when the model
 // has no slice at all. The symbol decoded last is tried first when it holds
-// most of the counts, without a division: for any symbol with a nonempty
-// slice, bottom <= cum < top exactly when its scaled bounds enclose value -
-// low, since c <= cum exactly when range * c / total (rounded down) <=
-// value - low.
+// a quarter of the counts or more, without a division or a search: for any
+// symbol with a nonempty slice, bottom <= cum < top exactly when its scaled
+// bounds enclose value - low, since c <= cum exactly when range * c / total
+// (rounded down) <= value - low. Its bounds come from registers, not from
+// the rows that the last update has just written.
 template <int32_t SHAPE>
 static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& rows, int32_t range,
                                         int32_t* cum_out, int32_t* bottom_scaled, int32_t* top_scaled) {
   int32_t total = rows.total;
   int32_t offset = static_cast<int32_t>(r.value - r.low);
+  if (r.last_symbol >= 0 && 4 * r.last_count > total) {
+    *bottom_scaled = code_scale(range, r.last_bottom, total);
+    *top_scaled = code_scale(range, r.last_bottom + r.last_count, total);
+    if (*bottom_scaled <= offset && offset < *top_scaled) return r.last_symbol;
+  }
   int32_t top;
   int32_t bottom;
-  if (r.last_symbol >= 0) {
-    model_slice<SHAPE>(rows, static_cast<uint32_t>(r.last_symbol), &top, &bottom);
-    if (2 * (top - bottom) > total) {
-      *bottom_scaled = code_scale(range, bottom, total);
-      *top_scaled = code_scale(range, top, total);
-      if (*bottom_scaled <= offset && offset < *top_scaled) return r.last_symbol;
-    }
-  }
   int32_t cum = ((offset + 1) * total - 1) / range;
   *cum_out = cum;
   // Only an empty alphabet, or caller counts that are all 0, leave no slice.
@@ -208,6 +218,8 @@ static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& ro
   *bottom_scaled = code_scale(range, bottom, total);
   *top_scaled = code_scale(range, top, total);
   r.last_symbol = s;
+  r.last_bottom = bottom;
+  r.last_count = top - bottom;
   return s;
 }
 
@@ -221,8 +233,8 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
   // A symbol abandoned at the end of a file leaves the registers midway, and
   // further turns would only widen them without bound.
   if (state->input_state == DECODER_FAILED && count > 0) raise_failure(MSG_BAD_INPUT_FILE);
-  DecoderRegisters r = decoder_load(state);
   ModelRows rows = model->rows;
+  DecoderRegisters r = decoder_load(state, rows);
   for (size_t i = 0; i < count; ++i) {
     int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
     int32_t cum = 0;
@@ -242,9 +254,20 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
       decoder_store(state, r);
       model->rows = rows;
       decoder_settle_at_end(state, low, high);
-      r = decoder_load(state);
+      r = decoder_load(state, rows);
     }
-    if (ADAPTIVE) model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
+    if (ADAPTIVE) {
+      // The symbol just decoded is the last one; counting it keeps its bottom,
+      // unless the counts were halved first.
+      int32_t total = rows.total;
+      model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
+      r.last_count += 1;
+      if (rows.total != total + 1) {
+        int32_t top = 0;
+        model_slice<SHAPE>(rows, static_cast<uint32_t>(s), &top, &r.last_bottom);
+        r.last_count = top - r.last_bottom;
+      }
+    }
     symbols[i] = s;
   }
   decoder_store(state, r);
