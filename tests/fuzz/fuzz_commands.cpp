@@ -173,7 +173,7 @@ void check_closed_encoder(const Coder& coder, const FakeResult& result) {
   }
   const std::vector<uint8_t> bytes = row_to_bytes(result.values);
   const CoreDecoding decoded =
-      core_decode(coder.nsym, bytes.data(), int64_t(bytes.size()), 1, int64_t(coder.coded.size()));
+      decode_symbols<false>(coder.nsym, bytes.data(), int64_t(bytes.size()), 1, int64_t(coder.coded.size()));
   FUZZ_CHECK(decoded.failure.empty() && decoded.symbols == coder.coded, "memory encoder bytes: " + decoded.failure);
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Decodes arbitrary bytes from memory or from a file at any offset, through
 // the core or through the commands, and compares the symbols and the point
-// and text of any failure with those of a plain decoder written here, which
+// and text of any failure with those of the straightforward decoder, which
 // takes its bits one at a time and keeps its model as a simple table.
 //
 // Input: mode (bit 0: file, bit 1: through the commands, bits 2-4: form of the
@@ -12,62 +12,10 @@
 namespace {
 
 constexpr int64_t MAX_COUNT = 100000;
-// Work per input, in symbols times (nsym + 32): the reference below searches
-// and updates its model linearly. A long run takes some milliseconds under
+// Work per input, in symbols times (nsym + 32): the straightforward decoder
+// searches and updates its model linearly. A long run takes some milliseconds under
 // the sanitizers, a short one far less.
 constexpr int64_t SHORT_BUDGET = int64_t(1) << 15, LONG_BUDGET = int64_t(1) << 21;
-
-// Decodes up to count symbols of bytes one bit at a time, with a uniform
-// adaptive model of nsym symbols. Past the end of the bytes a file gives
-// eight 1 bits for each end-of-file read and fails at the first bit of the
-// 15th; memory gives 0 bits without end.
-CoreDecoding reference_decode(int32_t nsym, const std::vector<uint8_t>& bytes, bool file, int64_t count) {
-  CoreDecoding out;
-  size_t next = 0;
-  int end_reads = 0, buffer = 0, bits_left = 0;
-  auto bit = [&] {
-    if (bits_left == 0) {
-      if (file && next >= bytes.size() && ++end_reads > MAX_GARBAGE_READS) throw Failure{};
-      buffer = next < bytes.size() ? bytes[next++] : file ? 0xFF : 0;
-      bits_left = 8;
-    }
-    const int b = buffer & 1;
-    buffer >>= 1;
-    --bits_left;
-    return b;
-  };
-  PlainModel model(nsym);
-  const std::vector<int32_t>& csym = model.csym;
-  int32_t value = 0, low = 0, high = CODE_TOP;
-  try {
-    for (int i = 0; i < CODE_BITS; ++i) value = 2 * value + bit();
-    while (static_cast<int64_t>(out.symbols.size()) < count) {
-      if (nsym == 0) throw std::string(message_text(MSG_SYMBOL_OUT_OF_RANGE));
-      const int32_t range = high - low + 1, total = csym[0], cum = ((value - low + 1) * total - 1) / range;
-      int32_t s = 0;
-      while (csym[s + 1] > cum) ++s;
-      high = low + range * csym[s] / total - 1;
-      low = low + range * csym[s + 1] / total;
-      for (;;) {
-        const int32_t shift = high < CODE_HALF                                    ? 0
-                              : low >= CODE_HALF                                  ? CODE_HALF
-                              : low >= CODE_QUARTER && high < CODE_THREE_QUARTERS ? CODE_QUARTER
-                                                                                  : -1;
-        if (shift < 0) break;
-        low = 2 * (low - shift);
-        high = 2 * (high - shift) + 1;
-        value = 2 * (value - shift) + bit();
-      }
-      model.update(s);
-      out.symbols.push_back(s);
-    }
-  } catch (const Failure&) {
-    out.failure = message_text(MSG_BAD_INPUT_FILE);
-  } catch (const std::string& failure) {
-    out.failure = failure;
-  }
-  return out;
-}
 
 // The bytes as an array of one of eight forms (classes and values), each of
 // which truncates to integers holding the bytes in their low 8 bits.
@@ -136,18 +84,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(table_is_empty(), "a coder is open before the input");
   const long heap_before = heap_live_blocks();
 
-  CoreDecoding expected{{}, message_text(MSG_UNSEEKABLE)};
-  if (!from_file || offset <= static_cast<int64_t>(bytes.size())) {
-    const std::vector<uint8_t> seen(bytes.begin() + (from_file ? std::max<int64_t>(offset, 0) : 0), bytes.end());
-    expected = reference_decode(nsym, seen, from_file, count);
+  CoreDecoding expected;
+  auto decode_straightforwardly = [&] {
+    expected = from_file ? decode_symbols<true>(nsym, path.c_str(), offset, 0, count)
+                         : decode_symbols<true>(nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1, count);
+  };
+  if (nsym == 0) {
+    empty_alphabet_dumps(decode_straightforwardly);  // its dump is not the module's
+  } else {
+    decode_straightforwardly();
   }
   auto run = [&] {
     if (mode & 2)
       return decode_through_commands(path, offset, fake_double(nsym), bytes_argument(bytes, mode >> 2 & 7), count,
                                      expected);
-    const CoreDecoding actual = from_file
-                                    ? core_decode(nsym, path.c_str(), offset, 0, count)
-                                    : core_decode(nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1, count);
+    const CoreDecoding actual =
+        from_file ? decode_symbols<false>(nsym, path.c_str(), offset, 0, count)
+                  : decode_symbols<false>(nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1, count);
     FUZZ_CHECK(actual.symbols == expected.symbols && actual.failure == expected.failure,
                actual.failure + " / " + expected.failure + ", " + std::to_string(actual.symbols.size()) + " / " +
                    std::to_string(expected.symbols.size()) + " symbols");

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Helpers shared by the fuzz targets: reading the input, calling the module
 // through the stand-in host, the texts the module may report, a per-process
-// scratch directory, the adaptive model kept plainly for the reference coders,
-// decoding through the core, and capturing the decoder's dump.
+// scratch directory, coding through the module's coder and through the
+// straightforward one of tests/reference, and capturing the decoder's dump.
 #pragma once
 
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "coder/decoder.h"
@@ -20,6 +21,7 @@
 #include "gateway/heap.h"
 #include "gateway/gateway.h"
 #include "gateway/messages.h"
+#include "reference/reference_coder.h"
 #include "registry/slots.h"
 #include "support/host_fake.h"
 
@@ -114,23 +116,6 @@ inline std::vector<uint8_t> row_to_bytes(const std::vector<double>& row) {
   return bytes;
 }
 
-// The adaptive model in its plainest form: a count per symbol and the
-// cumulative table from the top (csym[i] = freq[i] + ... + freq[nsym-1]),
-// halved (rounding up) before a count is added once the total is 16383.
-struct PlainModel {
-  std::vector<int32_t> freq, csym;
-  explicit PlainModel(int32_t nsym) : freq(nsym, 1), csym(nsym + 1) {
-    for (int32_t i = 0; i <= nsym; ++i) csym[i] = nsym - i;
-  }
-  void update(int32_t s) {
-    if (csym[0] == MAX_FREQUENCY) {
-      for (size_t i = freq.size(); i-- > 0;) csym[i] = csym[i + 1] + (freq[i] = (freq[i] + 1) / 2);
-    }
-    freq[s] += 1;
-    for (int32_t i = 0; i <= s; ++i) csym[i] += 1;
-  }
-};
-
 struct CoreDecoding {
   std::vector<int32_t> symbols;
   std::string failure;  // the failure that stopped decoding, or ""
@@ -138,23 +123,59 @@ struct CoreDecoding {
 
 // Decodes up to count symbols with a fresh uniform adaptive model of nsym
 // (0..16382) symbols, from count_or_offset bytes at source (from_memory 1) or
-// from the file at path source, starting at offset count_or_offset.
-inline CoreDecoding core_decode(int32_t nsym, const void* source, int64_t count_or_offset, int from_memory,
-                                int64_t count) {
+// from the file at path source, starting at offset count_or_offset; through
+// the module's coder, or through the straightforward one (REFERENCE).
+template <bool REFERENCE>
+CoreDecoding decode_symbols(int32_t nsym, const void* source, int64_t count_or_offset, int from_memory,
+                            int64_t count) {
+  using Model = std::conditional_t<REFERENCE, ReferenceModel, FrequencyModel>;
+  using Decoder = std::conditional_t<REFERENCE, ReferenceDecoder, DecoderState>;
   CoreDecoding result;
-  FrequencyModel model{};
-  DecoderState decoder{};
+  Model model{};
+  Decoder decoder{};
   try {
-    model_init(&model, nsym, nullptr, 1);
-    decoder_start(&decoder, source, count_or_offset, from_memory);
-    while (static_cast<int64_t>(result.symbols.size()) < count) {
-      result.symbols.push_back(decoder_decode(&decoder, &model));
+    if constexpr (REFERENCE) {
+      reference_model_init(&model, nsym, nullptr, 1);
+      reference_decoder_start(&decoder, source, count_or_offset, from_memory);
+      while (static_cast<int64_t>(result.symbols.size()) < count) {
+        result.symbols.push_back(reference_decoder_decode(&decoder, &model));
+      }
+    } else {
+      model_init(&model, nsym, nullptr, 1);
+      decoder_start(&decoder, source, count_or_offset, from_memory);
+      while (static_cast<int64_t>(result.symbols.size()) < count) {
+        result.symbols.push_back(decoder_decode(&decoder, &model));
+      }
     }
   } catch (const Failure&) {
     result.failure = failure_message;
   }
-  decoder_close(&decoder);
-  model_release(&model);
+  if constexpr (REFERENCE) {
+    reference_decoder_close(&decoder);
+    reference_model_release(&model);
+  } else {
+    decoder_close(&decoder);
+    model_release(&model);
+  }
+  return result;
+}
+
+// The bytes the straightforward encoder makes of symbols with a uniform
+// adaptive model of nsym (1..16382) symbols, and in *bits the number of bits
+// it emitted before its finish.
+inline std::vector<uint8_t> reference_encode(int32_t nsym, const std::vector<int32_t>& symbols, int64_t* bits) {
+  ReferenceModel model{};
+  ReferenceEncoder encoder{};
+  reference_model_init(&model, nsym, nullptr, 1);
+  reference_encoder_start(&encoder, "", "w");
+  for (int32_t symbol : symbols) reference_encoder_encode(&encoder, &model, symbol);
+  *bits = reference_encoder_bits_written(&encoder);
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  reference_encoder_finish(&encoder, &bytes, &count);
+  reference_model_release(&model);
+  std::vector<uint8_t> result(bytes, bytes + count);
+  heap_free(bytes);
   return result;
 }
 
