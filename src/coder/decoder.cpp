@@ -201,7 +201,7 @@ CODE_OUT_OF_LINE [[noreturn]] static void decoder_refuse(const FrequencyModel* m
 template <int32_t SHAPE>
 static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& rows, int32_t range,
                                         int32_t* cum_out, int32_t* bottom_scaled, int32_t* top_scaled) {
-  int32_t total = rows.total;
+  int32_t total = model_total(rows);
   int32_t offset = static_cast<int32_t>(r.value - r.low);
   if (r.last_symbol >= 0 && 4 * r.last_count > total) {
     *bottom_scaled = code_scale(range, r.last_bottom, total);
@@ -259,10 +259,10 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
     if (ADAPTIVE) {
       // The symbol just decoded is the last one; counting it keeps its bottom,
       // unless the counts were halved first.
-      int32_t total = rows.total;
+      int32_t total = model_total(rows);
       model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
       r.last_count += 1;
-      if (rows.total != total + 1) {
+      if (model_total(rows) != total + 1) {
         int32_t top = 0;
         model_slice<SHAPE>(rows, static_cast<uint32_t>(s), &top, &r.last_bottom);
         r.last_count = top - r.last_bottom;

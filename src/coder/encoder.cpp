@@ -145,8 +145,8 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
       raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
     }
     int32_t range = static_cast<int32_t>(high - low) + 1;
-    uint32_t next_high = low + static_cast<uint32_t>(code_scale(range, top, rows.total)) - 1;
-    uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, rows.total));
+    uint32_t next_high = low + static_cast<uint32_t>(code_scale(range, top, model_total(rows))) - 1;
+    uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, model_total(rows)));
     KESTREL_ASSERT(next_low <= next_high && next_high <= static_cast<uint32_t>(CODE_TOP));
     if (staged > ENCODER_STAGED_BYTES - 8 || pending > ENCODER_FAST_FOLLOW) {
       // Rare: staging is full, or too many follow bits wait to be joined.
@@ -170,11 +170,10 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
     uint32_t bits = next_low >> (CODE_BITS - settled);
     low = (next_low << shift) & (CODE_HALF - 1);
     high = ((next_high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
-    uint64_t joined = ((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits;
-    int32_t joined_bits = static_cast<int32_t>(pending) + settled;
-    joined = settled > 0 ? joined : 0;
-    joined_bits = settled > 0 ? joined_bits : 0;
-    pending = (settled > 0 ? 0 : pending) + (shift - settled);
+    int64_t any = -static_cast<int64_t>(settled > 0);  // all ones when a bit was settled
+    uint64_t joined = (((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits) & static_cast<uint64_t>(any);
+    int32_t joined_bits = static_cast<int32_t>((pending + settled) & any);
+    pending = (pending & ~any) + (shift - settled);
     encoder_put_bits(&gathered, &gathered_bits, staging, &staged, joined, joined_bits);
     KESTREL_ASSERT(low < static_cast<uint32_t>(CODE_HALF) && high >= static_cast<uint32_t>(CODE_HALF));
     if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);

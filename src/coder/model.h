@@ -118,6 +118,7 @@ constexpr int32_t MODEL_INLINE_HALVING = 2;
 
 // The total of all counts, csym(0).
 inline int32_t model_total(const FrequencyModel* model) { return model->rows.total; }
+inline int32_t model_total(const ModelRows& rows) { return rows.total; }
 
 // The cumulative count csym(i) = freq[i] + ... + freq[nsym-1], 0 <= i <= nsym.
 int32_t model_cumulative(const FrequencyModel* model, int32_t i);
