@@ -109,6 +109,14 @@ void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const in
 
 int64_t encoder_bits_written(const EncoderState* state) { return state->bits_written; }
 
+int64_t encoder_output_bound(const EncoderState* state) {
+  if (state->stream == nullptr || !state->stream->is_memory) return 0;
+  // The finish emits one bit and its pending opposites (bits_to_follow + 1)
+  // behind the bits held back, then writes the partly filled byte.
+  int64_t final_bits = state->buffer_bits + state->bits_to_follow + 2;
+  return state->stream->memory->pos + final_bits / 8 + 1;
+}
+
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
 static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);

@@ -46,7 +46,8 @@ struct FakeResult {
   bool has_output;             // plhs[0] was set
   bool is_text;                // plhs[0] is a character row
   std::string text;            // its text, when is_text
-  std::vector<double> values;  // its elements, when a double row
+  std::vector<double> values;  // its elements as doubles, when a numeric row
+  HostClass element_class;     // the row's class, when a numeric row
 };
 
 // Runs one call of kestrel(args...) with one output requested.
@@ -59,11 +60,16 @@ bool fake_unload();
 // Number of times the exit hook was registered since the process started.
 int fake_hook_registrations();
 
-// Outputs at most this many elements; a larger row fails as a host would,
-// with an error of its own.
+// Outputs at most this many elements of double (as many bytes of any class);
+// a larger row fails as a host would, with an error of its own.
 constexpr std::size_t FAKE_MAX_ROW = std::size_t(1) << 26;
+constexpr std::size_t FAKE_MAX_ROW_BYTES = FAKE_MAX_ROW * sizeof(double);
 constexpr const char* FAKE_NOMEM_IDENTIFIER = "Host:nomem";
 constexpr const char* FAKE_NOMEM_MESSAGE = "out of memory or dimension too large";
+
+// Makes the next count row creations fail as a row above the limit does,
+// whatever their size (0: none).
+void fake_fail_next_rows(int count);
 
 // An error the stand-in host throws itself, as a real host does.
 struct FakeHostError : std::runtime_error {
