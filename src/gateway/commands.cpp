@@ -161,13 +161,12 @@ void command_encode(CommandCall& call) {
   call.result_value = 0;
 }
 
-// A class a result can be asked for by an option: its name, which is the
-// option's key (no name begins with another, so each option names at most
-// one class), and the largest symbol it holds exactly.
+// A class a result can be asked for by an option. No name begins with
+// another, so an option names at most one class.
 struct ResultClass {
-  const char* name;
-  HostClass element_class;
-  int64_t largest;
+  const char* name;         // the class's name, which is the option's key
+  HostClass element_class;  // the class of the result row
+  int64_t largest;          // the largest symbol it holds exactly
 };
 
 static const ResultClass RESULT_CLASSES[] = {

@@ -19,20 +19,7 @@ namespace {
 
 using Row = std::vector<double>;
 
-// One argument of a call: text, a number or a row of doubles.
-struct Arg {
-  FakeArray array;
-  Arg(const char* text) : array(fake_text(text)) {}
-  Arg(const std::string& text) : array(fake_text(text)) {}
-  Arg(int value) : array(fake_double(value)) {}
-  Arg(const Row& values) : array(fake_doubles(values)) {}
-};
-
-FakeResult kestrel(std::initializer_list<Arg> args) {
-  std::vector<const HostArray*> arrays;
-  for (const Arg& arg : args) arrays.push_back(arg.array.get());
-  return fake_call(arrays);
-}
+FakeResult kestrel(std::initializer_list<FakeArg> args) { return fake_kestrel(args); }
 
 int handle_of(const FakeResult& r) { return r.error.empty() && r.values.size() == 1 ? int(r.values[0]) : -2; }
 

@@ -154,6 +154,12 @@ FakeResult fake_call(const std::vector<const HostArray*>& args) {
   return result;
 }
 
+FakeResult fake_kestrel(std::initializer_list<FakeArg> args) {
+  std::vector<const HostArray*> arrays;
+  for (const FakeArg& arg : args) arrays.push_back(arg.array.get());
+  return fake_call(arrays);
+}
+
 bool fake_unload() {
   if (registered_hook == nullptr) return false;
   registered_hook();

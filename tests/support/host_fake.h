@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,18 @@ struct FakeResult {
 
 // Runs one call of kestrel(args...) with one output requested.
 FakeResult fake_call(const std::vector<const HostArray*>& args);
+
+// One argument written in place in a call: text, a number or a double row.
+struct FakeArg {
+  FakeArray array;
+  FakeArg(const char* text) : array(fake_text(text)) {}
+  FakeArg(const std::string& text) : array(fake_text(text)) {}
+  FakeArg(int value) : array(fake_double(value)) {}
+  FakeArg(const std::vector<double>& values) : array(fake_doubles(values)) {}
+};
+
+// Runs kestrel(args...) as fake_call does: fake_kestrel({"decode", h, 5}).
+FakeResult fake_kestrel(std::initializer_list<FakeArg> args);
 
 // Runs the registered exit hook, as the host does when it unloads the module;
 // returns false when no hook was registered.
