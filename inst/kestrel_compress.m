@@ -27,8 +27,6 @@ function bytes = kestrel_compress(x, nsym)
 %       coder, so that memory grows by a block at a time, never by a copy of
 %       X in double. No coder stays open after a call, errors included.
 %     - -0 comes back as 0 (isequal holds).
-%     - Alphabets above 8191 symbols decode much more slowly than smaller
-%       ones with this release of the coder.
 %
 %   Errors (identifier: cause)
 %     kestrel:unsupportedInput  X is complex, sparse, a cell, a struct, or
