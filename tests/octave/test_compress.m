@@ -143,13 +143,20 @@ bad = b;
 bad(table) = bad(table) + 1;   % the block table no longer adds up to the payload
 expect_refusal(@() kestrel_decompress(bad), 'kestrel:corruptHeader', 'block table');
 
-% Every truncation, and every value of every header and table byte, gives
-% the original or a refusal; changes of the payload keep class and size.
+% Every truncation gives a refusal. Every change of a header or table byte
+% gives the original or a refusal: every value of the first 8 bytes (read
+% before the checksum), and for the others each single bit flipped, 0, 255
+% and both neighbours. Changes of the payload keep class and size.
 for k = 0:numel(b) - 1
   expect_refusal(@() kestrel_decompress(b(1:k)), 'kestrel:truncated', sprintf('cut to %d bytes', k));
 end
 for position = 1:table + 3
-  for value = setdiff(0:255, double(b(position)))
+  original = double(b(position));
+  values = 0:255;
+  if position > 8
+    values = [bitxor(original, 2 .^ (0:7)), 0, 255, mod(original + [-1 1], 256)];
+  end
+  for value = setdiff(values, original)
     bad = b;
     bad(position) = value;
     expect_original_or_refusal(bad, x, @() sprintf('byte %d set to %d', position, value));
