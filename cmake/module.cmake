@@ -1,13 +1,14 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # kestrel.mex, built by Octave's own mkoctfile --mex from the core sources and
-# the host layer, and the help text beside it.
+# the host layer with the module's flags (src/module.mk) and -Wall, and the
+# help text beside it.
 find_program(MKOCTFILE mkoctfile)
 if(NOT MKOCTFILE)
   message(STATUS "mkoctfile not found: kestrel.mex is not built")
   return()
 endif()
 
-set(KESTREL_MODULE_SOURCES ${KESTREL_CORE_SOURCES} src/gateway/host_mex.cpp)
+set(KESTREL_MODULE_SOURCES ${KESTREL_CORE_SOURCES} ${KESTREL_HOST_SOURCES})
 list(TRANSFORM KESTREL_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 set(KESTREL_MEX ${CMAKE_BINARY_DIR}/kestrel.mex)
 set(KESTREL_MEX_OBJECTS ${CMAKE_BINARY_DIR}/mex-objects)
@@ -15,7 +16,7 @@ file(MAKE_DIRECTORY ${KESTREL_MEX_OBJECTS})
 
 add_custom_command(
   OUTPUT ${KESTREL_MEX}
-  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=-O2 -g -std=c++17 -fvisibility=hidden -Wall"
+  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=${KESTREL_CXXFLAGS} -Wall"
           ${MKOCTFILE} --mex -I${CMAKE_SOURCE_DIR}/src -o ${KESTREL_MEX} ${KESTREL_MODULE_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/src/gateway/kestrel.m ${CMAKE_BINARY_DIR}/kestrel.m
   DEPENDS ${KESTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/src/gateway/kestrel.m
@@ -35,7 +36,8 @@ add_custom_target(kestrel_m_functions ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrel_co
                   ${CMAKE_BINARY_DIR}/kestrel_decompress.m)
 
 # kestrel_reference.mex: the same module over the straightforward coder, for
-# the Octave benchmark only.
+# the Octave benchmark only, built with the module's flags so that the two
+# are timed alike.
 set(KESTREL_REFERENCE_SOURCES ${KESTREL_MODULE_SOURCES})
 list(FILTER KESTREL_REFERENCE_SOURCES EXCLUDE REGEX "src/coder/(model|encoder|decoder)\\.cpp$")
 list(APPEND KESTREL_REFERENCE_SOURCES ${CMAKE_SOURCE_DIR}/bench/reference_module.cpp
@@ -45,7 +47,7 @@ set(KESTREL_REFERENCE_OBJECTS ${CMAKE_BINARY_DIR}/mex-reference-objects)
 file(MAKE_DIRECTORY ${KESTREL_REFERENCE_OBJECTS})
 add_custom_command(
   OUTPUT ${KESTREL_REFERENCE_MEX}
-  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=-O2 -g -std=c++17 -fvisibility=hidden -fno-strict-aliasing"
+  COMMAND ${CMAKE_COMMAND} -E env "CXXFLAGS=${KESTREL_CXXFLAGS} -fno-strict-aliasing"
           ${MKOCTFILE} --mex -I${CMAKE_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/tests -o ${KESTREL_REFERENCE_MEX}
           ${KESTREL_REFERENCE_SOURCES}
   DEPENDS ${KESTREL_REFERENCE_SOURCES}

@@ -54,14 +54,14 @@ function kestrel_demo(n)
   entropy = -sum(p .* log2(p));
   bits = 8 * numel(bytes) / n;
 
-  printf('kestrel %s: %d samples of a 12-bit noisy sine (alphabet %d)\n', ...
-         kestrel('version'), n, nsym);
-  printf('  raw (16-bit)       %10d bytes\n', 2 * n);
-  printf('  compressed         %10d bytes  (%.2f%% of raw)\n', numel(bytes), 100 * numel(bytes) / (2 * n));
-  printf('  bits per symbol    %10.4f\n', bits);
-  printf('  order-0 entropy    %10.4f bits per symbol (coding overhead %.2f%%)\n', ...
-         entropy, 100 * (bits - entropy) / entropy);
-  printf('  encode             %10.2f Msymbols/s\n', n / encode_time / 1e6);
-  printf('  decode             %10.2f Msymbols/s\n', n / decode_time / 1e6);
-  printf('  memory and file round trips: identical\n');
+  fprintf('kestrel %s: %d samples of a 12-bit noisy sine (alphabet %d)\n', ...
+          kestrel('version'), n, nsym);
+  fprintf('  raw (16-bit)       %10d bytes\n', 2 * n);
+  fprintf('  compressed         %10d bytes  (%.2f%% of raw)\n', numel(bytes), 100 * numel(bytes) / (2 * n));
+  fprintf('  bits per symbol    %10.4f\n', bits);
+  fprintf('  order-0 entropy    %10.4f bits per symbol (coding overhead %.2f%%)\n', ...
+          entropy, 100 * (bits - entropy) / entropy);
+  fprintf('  encode             %10.2f Msymbols/s\n', n / encode_time / 1e6);
+  fprintf('  decode             %10.2f Msymbols/s\n', n / decode_time / 1e6);
+  fprintf('  memory and file round trips: identical\n');
 end

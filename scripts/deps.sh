@@ -1,15 +1,16 @@
 #!/bin/sh
 # SPDX-License-Identifier: BSD-3-Clause
-# Installs Debian packages that kestrel's scripts need: the packages named as
-# arguments, or with none, everything to build and test. Idempotent: packages
-# already present are left alone, and apt is not touched at all when nothing
-# is missing.
+# Installs the Debian packages that kestrel's scripts need: the packages named
+# as arguments, or with none, everything to build and test. Recommended
+# packages are left out (Octave's alone would bring a Java runtime and Qt).
+# Idempotent: packages already present are left alone, and apt is not
+# touched at all when nothing is missing.
 set -eu
 
 if [ $# -gt 0 ]; then
   PACKAGES="$*"
 else
-  PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev octave octave-dev clang libclang-rt-14-dev valgrind"
+  PACKAGES="g++ octave octave-dev make git cmake ninja-build libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind"
 fi
 [ "${KESTREL_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $KESTREL_EXTRA_PACKAGES"
 
@@ -26,4 +27,4 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086
-$SUDO apt-get install -y -qq $missing >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null

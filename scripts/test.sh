@@ -1,11 +1,17 @@
 #!/bin/sh
 # SPDX-License-Identifier: BSD-3-Clause
-# Runs every test: the C++ tests of the core, the fuzz corpora and the Octave
-# tests of kestrel.mex in build/, then the C++ tests and fuzz corpora again
-# built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
+# Runs every test, in order: the MATLAB validity of the shipped .m files;
+# the build in build/; the Octave package built from a clean clone and
+# installed as users install it; the C++ tests of the core, the fuzz corpora
+# and the Octave tests of build/kestrel.mex; then the C++ tests and fuzz
+# corpora again built with AddressSanitizer and UndefinedBehaviorSanitizer in
+# build-asan/. Arguments go to both ctest runs.
 set -eu
 cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/check_matlab.sh
 ./scripts/build.sh
+tests/package/install_test.sh
 (cd build && ctest --output-on-failure -j2 "$@")
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

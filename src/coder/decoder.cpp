@@ -2,66 +2,55 @@
 #include "coder/decoder.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "coder/bits.h"
+#include "gateway/checks.h"
 #include "gateway/failure.h"
-#include "gateway/messages.h"
 
-// Bits one renormalisation can take: the settled bits and a run of follow
-// conditions together never exceed two code widths.
-constexpr int32_t DECODER_FAST_BITS = 2 * CODE_BITS;
-
-// Next byte of the input, 0..255, or EOF past the end of a file; reads the
-// stream DECODER_INPUT_BYTES at a time.
-static int decoder_next_byte(DecoderState* state) {
-  if (state->input_pos == state->input_length) {
-    if (state->input_ended) return EOF;
-    state->input_length = stream_get_bytes(state->stream, state->input, DECODER_INPUT_BYTES);
-    state->input_pos = 0;
-    state->input_ended = state->input_length < DECODER_INPUT_BYTES;
-    if (state->input_length == 0) return EOF;
-  }
-  return state->input[state->input_pos++];
-}
-
-// Tops the reservoir up to at least 57 bits, unless the read that must fail
-// has been met: its bits, and any after it, never enter the reservoir. Each
-// byte missing at the end of a file counts as one end-of-file read of eight
-// 1 bits.
+// Moves the unread bytes of input to its front and reads more behind them,
+// putting their bits top first. Past the end of a file each missing byte
+// counts as one end-of-file read of eight 1 bits, up to the read that must
+// fail: that one never enters input.
 CODE_OUT_OF_LINE static void decoder_refill(DecoderState* state) {
-  if (state->exhausted != DECODER_READING) return;
-  while (state->reserved <= 56) {
-    int byte = decoder_next_byte(state);
-    if (byte == EOF) {
-      state->garbage_bits += 1;
-      if (state->garbage_bits > MAX_GARBAGE_READS) {
-        state->exhausted = DECODER_EXHAUSTED;
-        return;
-      }
-      byte = 0xFF;
+  if (state->input_state != DECODER_READING) return;
+  int32_t first = state->input_pos / 8;
+  int32_t kept = state->input_bits / 8 - first;
+  std::memmove(state->input, state->input + first, static_cast<size_t>(kept));
+  state->input_pos -= 8 * first;
+  int32_t wanted = DECODER_INPUT_BYTES - kept;
+  int32_t got = state->input_ended ? 0 : stream_get_bytes(state->stream, state->input + kept, wanted);
+  if (got < wanted) state->input_ended = 1;
+  code_reverse_bytes(state->input + kept, got);
+  int32_t held = kept + got;
+  for (; held < DECODER_INPUT_BYTES && state->input_ended; ++held) {
+    if (state->garbage_bits == MAX_GARBAGE_READS) {
+      state->input_state = DECODER_AT_FAILING_READ;
+      break;
     }
-    state->reservoir |= static_cast<uint64_t>(CODE_REVERSED_BYTES[byte]) << (56 - state->reserved);
-    state->reserved += 8;
+    state->garbage_bits += 1;
+    state->input[held] = 0xFF;
   }
+  state->input_bits = 8 * held;
 }
 
-// Takes count (0..DECODER_FAST_BITS) bits that the reservoir holds, the first
-// as the most significant.
-static int32_t decoder_take_bits(DecoderState* state, int count) {
-  auto bits = static_cast<int32_t>((state->reservoir >> 1) >> (63 - count));  // 0 bits for count 0
-  state->reservoir <<= count;
-  state->reserved -= count;
-  return bits;
+// The next count (0..DECODER_SYMBOL_BITS-1) bits of input, the first as the
+// most significant; input must hold them.
+static CODE_INLINE uint32_t decoder_take_bits(const uint8_t* input, int32_t* pos, int32_t count) {
+  uint64_t word = code_load_top_first(input + *pos / 8) << (*pos % 8);
+  *pos += count;
+  return static_cast<uint32_t>((word >> 1) >> (63 - count));  // 0 bits for count 0
 }
 
 // One bit, refilling as needed; raises at the bit of the read that must fail,
 // after which the decoder stays failed.
 static int32_t decoder_get_bit(DecoderState* state) {
-  if (state->reserved == 0) decoder_refill(state);
-  if (state->reserved == 0) {
-    state->exhausted = DECODER_FAILED;
+  if (state->input_pos == state->input_bits) decoder_refill(state);
+  if (state->input_pos == state->input_bits) {
+    state->input_state = DECODER_FAILED;
     raise_failure(MSG_BAD_INPUT_FILE);
   }
-  return decoder_take_bits(state, 1);
+  return static_cast<int32_t>(decoder_take_bits(state->input, &state->input_pos, 1));
 }
 
 int decoder_start(DecoderState* state, const void* source, int64_t count_or_offset, int from_memory) {
@@ -76,21 +65,17 @@ int decoder_start(DecoderState* state, const void* source, int64_t count_or_offs
       raise_failure(MSG_UNSEEKABLE);
     }
   }
-  state->reservoir = 0;
-  state->reserved = 0;
+  state->input_bits = 0;
   state->input_pos = 0;
-  state->input_length = 0;
   state->input_ended = 0;
   state->garbage_bits = 0;
-  state->exhausted = DECODER_READING;
-  decoder_refill(state);
-  state->value = decoder_take_bits(state, CODE_BITS);
-  state->last_symbol = -1;
-  state->last_bottom = 0;
-  state->last_leaf = 0;
-  state->leaf_churn = 0;
+  state->input_state = DECODER_READING;
+  std::memset(state->input, 0, sizeof state->input);
+  decoder_refill(state);  // at least 14 bytes: a file's end gives 14 end-of-file reads
+  state->value = static_cast<int32_t>(decoder_take_bits(state->input, &state->input_pos, CODE_BITS));
   state->low = 0;
   state->high = CODE_TOP;
+  state->last_symbol = -1;
   return 0;
 }
 
@@ -103,9 +88,9 @@ static void decoder_dump(const FrequencyModel* model, int32_t cum) {
   std::fflush(stdout);
 }
 
-// Renormalises one bit at a time: near a failing end of file, where the
-// failure must come at exactly the right bit and leave the registers as
-// they stand at that bit.
+// Renormalises one bit at a time, with the tests in their defining order:
+// near a failing end of file, where the failure must come at exactly the
+// right bit and leave the registers as they stand at that bit.
 CODE_OUT_OF_LINE static void decoder_renormalise_slowly(DecoderState* state) {
   for (;;) {
     if (state->high < CODE_HALF) {
@@ -127,106 +112,183 @@ CODE_OUT_OF_LINE static void decoder_renormalise_slowly(DecoderState* state) {
   }
 }
 
-// Shifts out the settled bits of low, high and value together, then removes
-// the run of follow conditions behind them, taking a new bit for each.
-static inline void decoder_renormalise(DecoderState* state) {
-  if (state->reserved < DECODER_FAST_BITS) decoder_refill(state);
-  if (state->reserved < DECODER_FAST_BITS) {
+// The registers of a decoder that a run of symbols changes, kept in locals
+// while it runs and stored back before anything that may raise or look at
+// the decoder.
+struct DecoderRegisters {
+  uint32_t value;       // as DecoderState
+  uint32_t low;         // as DecoderState
+  uint32_t high;        // as DecoderState
+  int32_t input_pos;    // as DecoderState
+  int32_t input_bits;   // as DecoderState
+  int32_t last_symbol;  // as DecoderState
+};
+
+static inline DecoderRegisters decoder_load(const DecoderState* state) {
+  return DecoderRegisters{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
+                          static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
+                          state->last_symbol};
+}
+
+static inline void decoder_store(DecoderState* state, const DecoderRegisters& r) {
+  state->value = static_cast<int32_t>(r.value);
+  state->low = static_cast<int32_t>(r.low);
+  state->high = static_cast<int32_t>(r.high);
+  state->input_pos = r.input_pos;
+  state->input_bits = r.input_bits;
+  state->last_symbol = r.last_symbol;
+}
+
+// Shifts out the bits on which low and high agree, then the run of follow
+// conditions behind them, taking the bits value needs in one read; input
+// must hold DECODER_SYMBOL_BITS bits from r.input_pos.
+static CODE_INLINE void decoder_settle(const uint8_t* input, DecoderRegisters& r, uint32_t low, uint32_t high) {
+  int32_t settled = code_settled_bits(low, high);
+  int32_t shift = settled + code_follow_run(low, high, settled);
+  int32_t follow = shift - settled;
+  r.low = (low << shift) & (CODE_HALF - 1);
+  r.high = ((high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
+  uint32_t bits = decoder_take_bits(input, &r.input_pos, shift);
+  // The top bit of value is its first unsettled bit; the follow bits below it
+  // are dropped, and the bits taken fill in behind.
+  uint32_t top = ((r.value << settled) | (bits >> follow)) & CODE_HALF;
+  r.value = top | (((r.value << shift) | bits) & (CODE_HALF - 1));
+  KESTREL_ASSERT(r.low <= r.value && r.value <= r.high && r.high <= static_cast<uint32_t>(CODE_TOP));
+}
+
+// Renormalises the interval low..high when input may hold fewer bits than a
+// symbol needs: refills it, and near a failing end of file takes the bits
+// one at a time.
+CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t low, uint32_t high) {
+  state->low = static_cast<int32_t>(low);
+  state->high = static_cast<int32_t>(high);
+  decoder_refill(state);
+  if (state->input_bits - state->input_pos < DECODER_SYMBOL_BITS) {
     decoder_renormalise_slowly(state);
     return;
   }
-  // Both steps work unchanged for a count of 0, so they need no branch.
-  int settled = code_equal_leading_bits(state->low, state->high);
-  state->low = (state->low << settled) & CODE_TOP;
-  state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
-  state->value = ((state->value << settled) & CODE_TOP) | decoder_take_bits(state, settled);
-  int follow = code_follow_run(state->low, state->high);
-  state->low = (state->low << follow) & (CODE_HALF - 1);
-  state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
-  state->value = (state->value & CODE_HALF) | ((state->value << follow) & (CODE_HALF - 1)) |
-                 decoder_take_bits(state, follow);
+  DecoderRegisters r = decoder_load(state);
+  decoder_settle(state->input, r, low, high);
+  decoder_store(state, r);
 }
 
-// The body of decoder_decode, inlined into the loop of decoder_decode_symbols.
-// Tells whether the symbol decoded last is the one the value selects again,
-// without the search: for a model whose cumulative counts never rise, s is
-// the first symbol with csym(s+1) <= cum exactly when csym(s+1) <= cum <
-// csym(s), and c <= cum exactly when range * c / total (rounded down) <=
-// value - low. The scaled bounds are the new interval's, so a right guess
-// costs no division. Counting s changed neither csym(s+1) nor, since
-// last_bottom is dropped at a halving, anything else the guess reads.
-static inline bool decoder_guess_holds(const DecoderState* state, const FrequencyModel* model, int32_t range,
-                                       int32_t total, int32_t* bottom_scaled, int32_t* top_scaled) {
-  // Only a symbol that holds most of the counts is worth the try.
-  if (state->last_symbol < 0 || 2 * model->freq[state->last_symbol] <= total) return false;
-  int32_t bottom = state->last_bottom;
-  *bottom_scaled = code_divide_by_total(range * bottom, total);
-  *top_scaled = code_divide_by_total(range * (bottom + model->freq[state->last_symbol]), total);
-  int32_t offset = state->value - state->low;
-  return *bottom_scaled <= offset && offset < *top_scaled;
+// Reports a model in which no symbol has a slice: the dump of its table for
+// an empty alphabet, then "symbol out of range".
+CODE_OUT_OF_LINE [[noreturn]] static void decoder_refuse(const FrequencyModel* model, int32_t cum) {
+  if (model->nsym == 0) decoder_dump(model, cum);
+  raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
 }
 
-// Counts the tree levels at which leaf parts from the leaf found before it,
-// into a running mean that weighs the last 16 searches most.
-static inline void decoder_track_leaf(DecoderState* state, int32_t leaf) {
-  int32_t parted = code_bit_length(static_cast<uint32_t>(leaf ^ state->last_leaf));
-  state->leaf_churn += parted - (state->leaf_churn >> 4);
-  state->last_leaf = leaf;
-}
-
-// Finds the symbol the value selects by its cumulative count, as a linear
-// search from symbol 0 would, with its bottom csym(s+1) and scaled bounds.
-static inline int32_t decoder_search(DecoderState* state, const FrequencyModel* model, int32_t range,
-                                     int32_t total, int32_t* bottom, int32_t* bottom_scaled, int32_t* top_scaled) {
-  int32_t cum = ((state->value - state->low + 1) * total - 1) / range;
-  int32_t top = 0;
-  int32_t levels = code_bit_length(static_cast<uint32_t>(model->tree_size)) - 1;
-  int32_t masked = state->leaf_churn > DECODER_MASKED_CHURN * levels;
-  int32_t s = model_find_symbol(model, cum, &top, bottom, masked);
-  if (s >= model->head && s < model->nsym) decoder_track_leaf(state, s - model->head);
-  if (s == model->nsym) {
-    decoder_dump(model, cum);
-    raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
+// The symbol the value selects and its scaled bounds, or -1 when the model
+// has no slice at all. The symbol decoded last is tried first when it holds
+// most of the counts, without a division: for any symbol with a nonempty
+// slice, bottom <= cum < top exactly when its scaled bounds enclose value -
+// low, since c <= cum exactly when range * c / total (rounded down) <=
+// value - low.
+template <int32_t SHAPE>
+static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& rows, int32_t range,
+                                        int32_t* cum_out, int32_t* bottom_scaled, int32_t* top_scaled) {
+  int32_t total = rows.total;
+  int32_t offset = static_cast<int32_t>(r.value - r.low);
+  int32_t top;
+  int32_t bottom;
+  if (r.last_symbol >= 0) {
+    model_slice<SHAPE>(rows, static_cast<uint32_t>(r.last_symbol), &top, &bottom);
+    if (2 * (top - bottom) > total) {
+      *bottom_scaled = code_scale(range, bottom, total);
+      *top_scaled = code_scale(range, top, total);
+      if (*bottom_scaled <= offset && offset < *top_scaled) return r.last_symbol;
+    }
   }
-  if (*bottom < 0 || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  *bottom_scaled = code_divide_by_total(range * *bottom, total);
-  *top_scaled = code_divide_by_total(range * top, total);
+  int32_t cum = ((offset + 1) * total - 1) / range;
+  *cum_out = cum;
+  // Only an empty alphabet, or caller counts that are all 0, leave no slice.
+  if (total <= 0) return -1;
+  int32_t s = static_cast<int32_t>(model_find<SHAPE>(rows, cum, &top, &bottom));
+  *bottom_scaled = code_scale(range, bottom, total);
+  *top_scaled = code_scale(range, top, total);
+  r.last_symbol = s;
   return s;
 }
 
-// The body of decoder_decode, inlined into the loop of decoder_decode_symbols.
-// The symbol decoded last is tried first when it holds most of the counts: a
-// source that mostly repeats one symbol then skips the division and the
-// search.
-static inline int32_t decoder_next_symbol(DecoderState* state, FrequencyModel* model) {
+// Decodes count symbols with a model of shape SHAPE (see model.h), adaptive
+// or not, keeping the registers and the model's rows in locals. Everything is
+// stored back before anything that may raise: the symbols before a failure
+// stay decoded.
+template <int32_t SHAPE, bool ADAPTIVE>
+static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel* model, int32_t* symbols,
+                                            size_t count) {
   // A symbol abandoned at the end of a file leaves the registers midway, and
   // further turns would only widen them without bound.
-  if (state->exhausted == DECODER_FAILED) raise_failure(MSG_BAD_INPUT_FILE);
-  int32_t range = state->high - state->low + 1;
-  int32_t total = model_total(model);
-  // Only caller-supplied counts can leave a model without a positive total.
-  if (model->nsym > 0 && total <= 0) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  int32_t bottom_scaled = 0;
-  int32_t top_scaled = 0;
-  int32_t s = state->last_symbol;
-  if (!decoder_guess_holds(state, model, range, total, &bottom_scaled, &top_scaled)) {
-    s = decoder_search(state, model, range, total, &state->last_bottom, &bottom_scaled, &top_scaled);
-    state->last_symbol = model->ordered ? s : -1;
+  if (state->input_state == DECODER_FAILED && count > 0) raise_failure(MSG_BAD_INPUT_FILE);
+  DecoderRegisters r = decoder_load(state);
+  ModelRows rows = model->rows;
+  for (size_t i = 0; i < count; ++i) {
+    int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
+    int32_t cum = 0;
+    int32_t bottom_scaled = 0;
+    int32_t top_scaled = 0;
+    int32_t s = decoder_find<SHAPE>(r, rows, range, &cum, &bottom_scaled, &top_scaled);
+    if (s < 0) {
+      decoder_store(state, r);
+      model->rows = rows;
+      decoder_refuse(model, cum);
+    }
+    uint32_t high = r.low + static_cast<uint32_t>(top_scaled) - 1;
+    uint32_t low = r.low + static_cast<uint32_t>(bottom_scaled);
+    if (r.input_bits - r.input_pos >= DECODER_SYMBOL_BITS) {
+      decoder_settle(state->input, r, low, high);
+    } else {
+      decoder_store(state, r);
+      model->rows = rows;
+      decoder_settle_at_end(state, low, high);
+      r = decoder_load(state);
+    }
+    if (ADAPTIVE) model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
+    symbols[i] = s;
   }
-  state->high = state->low + top_scaled - 1;
-  state->low = state->low + bottom_scaled;
-  if (code_needs_renormalising(state->low, state->high)) decoder_renormalise(state);
-  if (model->adaptive) {
-    model_update(model, s);
-    if (model_total(model) != total + 1) state->last_symbol = -1;  // halved
-  }
-  return s;
+  decoder_store(state, r);
+  model->rows = rows;
 }
 
-int32_t decoder_decode(DecoderState* state, FrequencyModel* model) { return decoder_next_symbol(state, model); }
+// The loop for one shape and adaptivity, built for the baseline processor
+// and, where they can be chosen at run time, for wider instructions.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
+  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#if defined(CODE_WIDE_LOOPS)
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN CODE_WIDE static void decoder_decode_run_wide(DecoderState* state, FrequencyModel* model, int32_t* symbols,
+                                                       size_t count) {
+  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#else
+#define decoder_decode_run_wide decoder_decode_run
+#endif
+
+using DecoderRun = void (*)(DecoderState*, FrequencyModel*, int32_t*, size_t);
+
+// The loops by [wide][adaptive][shape - 1].
+static const DecoderRun DECODER_RUNS[2][2][3] = {
+    {{decoder_decode_run<MODEL_ONE_ROW, false>, decoder_decode_run<MODEL_ONE_GROUP, false>,
+      decoder_decode_run<MODEL_GROUPS, false>},
+     {decoder_decode_run<MODEL_ONE_ROW, true>, decoder_decode_run<MODEL_ONE_GROUP, true>,
+      decoder_decode_run<MODEL_GROUPS, true>}},
+    {{decoder_decode_run_wide<MODEL_ONE_ROW, false>, decoder_decode_run_wide<MODEL_ONE_GROUP, false>,
+      decoder_decode_run_wide<MODEL_GROUPS, false>},
+     {decoder_decode_run_wide<MODEL_ONE_ROW, true>, decoder_decode_run_wide<MODEL_ONE_GROUP, true>,
+      decoder_decode_run_wide<MODEL_GROUPS, true>}},
+};
 
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  for (size_t i = 0; i < count; ++i) symbols[i] = decoder_next_symbol(state, model);
+  DECODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
+}
+
+int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {
+  int32_t symbol = 0;
+  decoder_decode_symbols(state, model, &symbol, 1);
+  return symbol;
 }
 
 void decoder_close(DecoderState* state) {

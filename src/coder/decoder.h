@@ -9,9 +9,10 @@
 // way a complete stream decodes correctly, since its final bits settle the
 // last interval.
 //
-// Bytes are read ahead into a reservoir of bits. While the reservoir holds
-// enough bits for any symbol, renormalisation takes its bits several at a
-// time; near a failing end of file it takes them one at a time, so that the
+// Bytes are read ahead, their bits put top first once, and each symbol takes
+// all the bits its renormalisation needs from one 64-bit read at its bit
+// position. Near a failing end of file, where fewer bits are left than a
+// symbol may need, renormalisation takes them one at a time, so that the
 // failure comes at exactly the bit where it is due.
 #pragma once
 
@@ -21,38 +22,34 @@
 #include "coder/model.h"
 #include "stream/stream.h"
 
-// Bytes a decoder reads from its stream at a time.
-constexpr int32_t DECODER_INPUT_BYTES = 64;
+// Bytes read ahead from the stream: a reader call per this many bytes, little
+// enough that 512 decoders fit in static storage.
+constexpr int32_t DECODER_INPUT_BYTES = 128;
 
-// The tree search branches while successive symbols part from each other at
-// fewer than 11/16 of the tree's levels on average; past that, branches that
-// follow the data mispredict often enough that masks cost less (measured on
-// uniform, near-0, near-top and constant data with alphabets of 16 to 8191).
-constexpr int32_t DECODER_MASKED_CHURN = 11;
+// Bits one renormalisation can take: at most CODE_BITS settled bits and
+// CODE_BITS-1 follow conditions.
+constexpr int32_t DECODER_SYMBOL_BITS = 2 * CODE_BITS;
+
+// What is left of a decoder's input.
+enum DecoderInputState {
+  DECODER_READING,          // more bytes may be read
+  DECODER_AT_FAILING_READ,  // the end-of-file read that must fail is next: no bit follows input
+  DECODER_FAILED            // that failure was raised; every later decode raises it again at once
+};
 
 struct DecoderState {
   ByteStream* stream;    // input; owned from decoder_start to decoder_close
   int32_t value;         // the CODE_BITS code bits in view, low <= value <= high
   int32_t low;           // lower end of the code interval, inclusive, 0..CODE_TOP
   int32_t high;          // upper end of the code interval, inclusive, 0..CODE_TOP
-  uint64_t reservoir;    // bits read ahead, the next one at bit 63
-  int32_t reserved;      // number of bits in reservoir, 0..64
-  uint8_t input[DECODER_INPUT_BYTES];  // bytes read from the stream, not yet in the reservoir
-  int32_t input_pos;     // next byte of input to take
-  int32_t input_length;  // bytes held in input
+  int32_t input_bits;    // bits held in input, a multiple of 8, 0..8*DECODER_INPUT_BYTES
+  int32_t input_pos;     // next bit of input to take, 0..input_bits
   int32_t input_ended;   // 1 once a read came back short: every byte after input is an end-of-file read
-  int32_t garbage_bits;  // end-of-file reads so far (reads, not bits)
-  int32_t exhausted;     // DECODER_READING, DECODER_EXHAUSTED or DECODER_FAILED
-  int32_t last_symbol;   // the symbol decoded last, tried first next time; -1: none to try
-  int32_t last_bottom;   // csym(last_symbol+1), the bottom of its slice
-  int32_t last_leaf;     // tree leaf of the last symbol found in the tree
-  int32_t leaf_churn;    // 16 times a running mean of the tree levels at which found leaves part
+  int32_t garbage_bits;  // end-of-file reads so far (reads, not bits), 0..MAX_GARBAGE_READS
+  int32_t input_state;   // a DecoderInputState
+  int32_t last_symbol;   // the symbol decoded last, tried first next time; -1: none
+  uint8_t input[DECODER_INPUT_BYTES + 8];  // bytes read ahead, bits top first; 8 bytes of slack for 64-bit reads
 };
-
-// States of a decoder's input: DECODER_EXHAUSTED once the read that must fail
-// has been met (no bit follows the reservoir); DECODER_FAILED once the
-// failure has been raised, after which every decode raises it again.
-enum { DECODER_READING = 0, DECODER_EXHAUSTED = 1, DECODER_FAILED = 2 };
 
 // Starts a decoder. from_memory nonzero: source is count_or_offset (0..
 // INT32_MAX) bytes, copied into a private memory reader. from_memory 0:

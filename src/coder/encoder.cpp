@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "coder/encoder.h"
 
+#include "coder/bits.h"
+#include "gateway/checks.h"
 #include "gateway/failure.h"
 #include "gateway/heap.h"
-#include "gateway/messages.h"
 
 int encoder_start(EncoderState* state, const char* path, const char* mode) {
   if (mode[0] != 'a' && mode[0] != 'w') return -1;
@@ -16,105 +17,213 @@ int encoder_start(EncoderState* state, const char* path, const char* mode) {
   state->low = 0;
   state->high = CODE_TOP;
   state->bits_to_follow = 0;
-  state->buffer = 0;
-  state->buffer_bits = 0;
-  state->bits_written = 0;
+  state->gathered = 0;
+  state->gathered_bits = 0;
+  state->staged = 0;
+  state->bits_flushed = 0;
   state->broken = 0;
   return 0;
 }
 
-// Writes the whole bytes of buffer, the earliest first.
-static void encoder_write_bytes(EncoderState* state) {
-  uint8_t bytes[8];
-  int32_t count = state->buffer_bits / 8;
-  for (int32_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(state->buffer >> (8 * i));
-  stream_put_bytes(state->stream, bytes, count);
-  state->buffer = count == 8 ? 0 : state->buffer >> (8 * count);
-  state->buffer_bits -= 8 * count;
+int64_t encoder_bits_written(const EncoderState* state) {
+  return state->bits_flushed + 8 * int64_t{state->staged} + state->gathered_bits;
 }
 
-// Emits count (0..32) bits, the earliest in bit 0 of bits; whole bytes are
-// written once 32 bits are waiting.
-static void encoder_put_bits(EncoderState* state, uint32_t bits, int count) {
-  state->buffer |= static_cast<uint64_t>(bits) << state->buffer_bits;
-  state->buffer_bits += count;
-  state->bits_written += count;
-  if (state->buffer_bits >= 32) encoder_write_bytes(state);
+// Writes the staged bytes to the stream in the byte format's bit order. The
+// encoder counts as broken until they are written: a memory writer that
+// cannot grow raises, and the bytes are lost.
+static void encoder_write_staged(EncoderState* state) {
+  code_reverse_bytes(state->staging, state->staged);
+  state->broken = 1;
+  stream_put_bytes(state->stream, state->staging, state->staged);
+  state->broken = 0;
+  state->bits_flushed += 8 * int64_t{state->staged};
+  state->staged = 0;
 }
 
-// Emits bit and then the pending follow bits, its opposites.
-static void encoder_put_bit_plus_follow(EncoderState* state, int bit) {
-  encoder_put_bits(state, static_cast<uint32_t>(bit), 1);
-  uint32_t opposite = bit ? 0u : 0xFFFFFFFFu;
-  for (; state->bits_to_follow >= 32; state->bits_to_follow -= 32) encoder_put_bits(state, opposite, 32);
-  int rest = static_cast<int>(state->bits_to_follow);
-  encoder_put_bits(state, opposite & ((1u << rest) - 1), rest);
+// Emits count (0..56) bits, the earliest at bit count-1 of bits and nothing
+// above them, into gathered (gathered_bits of them, 0..7, at its top); whole
+// bytes go to staging, at *staged, which must have room for 8 bytes.
+static CODE_INLINE void encoder_put_bits(uint64_t* gathered, int32_t* gathered_bits, uint8_t* staging,
+                                         int32_t* staged, uint64_t bits, int32_t count) {
+  KESTREL_ASSERT(count >= 0 && count <= 56 && *gathered_bits >= 0 && *gathered_bits <= 7);
+  KESTREL_ASSERT(*staged <= ENCODER_STAGED_BYTES - 8 && (bits >> count) == 0);
+  uint64_t joined = *gathered | ((bits << (63 - *gathered_bits - count)) << 1);
+  int32_t joined_bits = *gathered_bits + count;
+  code_store_top_first(staging + *staged, joined);
+  *staged += joined_bits >> 3;
+  *gathered = joined << (joined_bits & ~7);
+  *gathered_bits = joined_bits & 7;
+}
+
+// Emits bits (count 0..32 of them, as encoder_put_bits takes them) through
+// the encoder's own fields, writing staged bytes out first when needed.
+static void encoder_emit(EncoderState* state, uint64_t bits, int32_t count) {
+  if (state->staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
+  encoder_put_bits(&state->gathered, &state->gathered_bits, state->staging, &state->staged, bits, count);
+}
+
+// Emits bit and then the pending follow bits, its opposites, however many.
+static void encoder_put_bit_plus_follow(EncoderState* state, uint32_t bit) {
+  uint64_t opposite = bit ? 0 : ~uint64_t{0};
+  encoder_emit(state, bit, 1);
+  for (int64_t pending = state->bits_to_follow; pending > 0; pending -= 32) {
+    int32_t more = pending < 32 ? static_cast<int32_t>(pending) : 32;
+    encoder_emit(state, opposite & ((uint64_t{1} << more) - 1), more);
+  }
   state->bits_to_follow = 0;
 }
 
-// Emits the settled bits (those on which low and high agree), then counts
-// the run of follow conditions behind them.
-CODE_OUT_OF_LINE static void encoder_renormalise(EncoderState* state) {
-  int settled = code_equal_leading_bits(state->low, state->high);
+// Renormalises after a symbol narrowed the interval to low..high, with the
+// encoder's own fields: emits the bits on which low and high agree behind
+// the pending follow bits, however many, then counts the run of follow
+// conditions behind them.
+CODE_OUT_OF_LINE static void encoder_settle_slowly(EncoderState* state, uint32_t low, uint32_t high) {
+  int32_t settled = code_settled_bits(low, high);
+  int32_t shift = settled + code_follow_run(low, high, settled);
+  uint32_t bits = low >> (CODE_BITS - settled);
   if (settled > 0) {
-    uint32_t bits = static_cast<uint32_t>(state->low) >> (CODE_BITS - settled);
-    if (state->bits_to_follow == 0) {
-      encoder_put_bits(state, code_reverse_bits(bits, settled), settled);
-    } else {
-      encoder_put_bit_plus_follow(state, static_cast<int>(bits >> (settled - 1)));
-      encoder_put_bits(state, code_reverse_bits(bits, settled - 1), settled - 1);
-    }
-    state->low = (state->low << settled) & CODE_TOP;
-    state->high = ((state->high << settled) & CODE_TOP) | ((1 << settled) - 1);
+    encoder_put_bit_plus_follow(state, bits >> (settled - 1));
+    encoder_emit(state, bits & ((1u << (settled - 1)) - 1), settled - 1);
   }
-  int follow = code_follow_run(state->low, state->high);  // 0 leaves both as they are
-  state->bits_to_follow += follow;
-  state->low = (state->low << follow) & (CODE_HALF - 1);
-  state->high = ((state->high << follow) & (CODE_HALF - 1)) | CODE_HALF | ((1 << follow) - 1);
+  state->bits_to_follow += shift - settled;
+  state->low = static_cast<int32_t>((low << shift) & (CODE_HALF - 1));
+  state->high = static_cast<int32_t>(((high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1));
 }
 
-// The body of encoder_encode, inlined into the loop of encoder_encode_symbols.
-static inline void encoder_code_symbol(EncoderState* state, FrequencyModel* model, int32_t symbol) {
-  if (symbol < 0 || symbol >= model->nsym) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  int32_t top;
-  int32_t bottom;
-  model_symbol_slice(model, symbol, &top, &bottom);
-  int32_t total = model_total(model);
-  // Only caller-supplied counts can leave a symbol without a nonempty slice.
-  if (bottom < 0 || bottom >= top || top > total) raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
-  if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
-  int32_t range = state->high - state->low + 1;
-  state->high = state->low + code_divide_by_total(range * top, total) - 1;
-  state->low = state->low + code_divide_by_total(range * bottom, total);
-  // Most symbols of a skewed source settle nothing and leave no follow condition.
-  if (code_needs_renormalising(state->low, state->high)) {
-    try {
-      encoder_renormalise(state);
-    } catch (const Failure&) {
-      state->broken = 1;
-      throw;
+// The refusal of symbol, the first of a run on an encoder that lost bytes:
+// a symbol out of range is refused as such, any other with the lost bytes.
+CODE_OUT_OF_LINE [[noreturn]] static void encoder_refuse_broken(const FrequencyModel* model, int32_t symbol) {
+  int32_t top = 0;
+  int32_t bottom = 0;
+  if (symbol >= 0 && symbol < model->nsym) model_slice(model, symbol, &top, &bottom);
+  raise_failure(bottom >= top ? MSG_SYMBOL_OUT_OF_RANGE : MSG_BUFFER_ALLOCATION);
+}
+
+// Codes count symbols with a model of shape SHAPE (see model.h), adaptive or
+// not. The registers and the model's rows stay in locals while the run goes
+// on, and are stored back before anything that may raise or look at them:
+// the symbols before a refused one stay coded.
+template <int32_t SHAPE, bool ADAPTIVE>
+static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
+                                          size_t count) {
+  if (state->broken && count > 0) encoder_refuse_broken(model, symbols[0]);
+  uint32_t low = static_cast<uint32_t>(state->low);
+  uint32_t high = static_cast<uint32_t>(state->high);
+  int64_t pending = state->bits_to_follow;
+  uint64_t gathered = state->gathered;
+  int32_t gathered_bits = state->gathered_bits;
+  int32_t staged = state->staged;
+  uint8_t* staging = state->staging;
+  ModelRows rows = model->rows;
+  const uint32_t nsym = static_cast<uint32_t>(model->nsym);
+  auto store = [&] {
+    state->low = static_cast<int32_t>(low);
+    state->high = static_cast<int32_t>(high);
+    state->bits_to_follow = pending;
+    state->gathered = gathered;
+    state->gathered_bits = gathered_bits;
+    state->staged = staged;
+    model->rows = rows;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t symbol = static_cast<uint32_t>(symbols[i]);
+    int32_t top = 0;
+    int32_t bottom = 0;
+    if (symbol < nsym) model_slice<SHAPE>(rows, symbol, &top, &bottom);
+    // Only caller-supplied counts leave a symbol in range without a slice.
+    if (bottom >= top) {
+      store();
+      raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
     }
+    int32_t range = static_cast<int32_t>(high - low) + 1;
+    uint32_t next_high = low + static_cast<uint32_t>(code_scale(range, top, rows.total)) - 1;
+    uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, rows.total));
+    KESTREL_ASSERT(next_low <= next_high && next_high <= static_cast<uint32_t>(CODE_TOP));
+    if (staged > ENCODER_STAGED_BYTES - 8 || pending > ENCODER_FAST_FOLLOW) {
+      store();
+      if (staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
+      if (pending > ENCODER_FAST_FOLLOW) encoder_settle_slowly(state, next_low, next_high);
+      staged = state->staged;
+      if (pending > ENCODER_FAST_FOLLOW) {
+        low = static_cast<uint32_t>(state->low);
+        high = static_cast<uint32_t>(state->high);
+        pending = state->bits_to_follow;
+        gathered = state->gathered;
+        gathered_bits = state->gathered_bits;
+        if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
+        continue;
+      }
+    }
+    // Settles the bits on which the new low and high agree and the run of
+    // follow conditions behind them. The first settled bit b behind the
+    // pending follow bits is the number 2^pending - 1 + b, and the other
+    // settled bits follow it; without settled bits nothing is emitted and the
+    // follow bits wait.
+    int32_t settled = code_settled_bits(next_low, next_high);
+    int32_t shift = settled + code_follow_run(next_low, next_high, settled);
+    uint32_t bits = next_low >> (CODE_BITS - settled);
+    low = (next_low << shift) & (CODE_HALF - 1);
+    high = ((next_high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
+    uint64_t joined = ((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits;
+    int32_t joined_bits = static_cast<int32_t>(pending) + settled;
+    joined = settled > 0 ? joined : 0;
+    joined_bits = settled > 0 ? joined_bits : 0;
+    pending = (settled > 0 ? 0 : pending) + (shift - settled);
+    encoder_put_bits(&gathered, &gathered_bits, staging, &staged, joined, joined_bits);
+    KESTREL_ASSERT(low < static_cast<uint32_t>(CODE_HALF) && high >= static_cast<uint32_t>(CODE_HALF));
+    if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
   }
-  if (model->adaptive) model_update(model, symbol);
+  store();
+}
+
+// The loop for one shape and adaptivity, built for the baseline processor
+// and, where they can be chosen at run time, for wider instructions.
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
+                                      size_t count) {
+  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#if defined(CODE_WIDE_LOOPS)
+template <int32_t SHAPE, bool ADAPTIVE>
+CODE_RUN CODE_WIDE static void encoder_code_run_wide(EncoderState* state, FrequencyModel* model,
+                                                     const int32_t* symbols, size_t count) {
+  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
+}
+#else
+#define encoder_code_run_wide encoder_code_run
+#endif
+
+using EncoderRun = void (*)(EncoderState*, FrequencyModel*, const int32_t*, size_t);
+
+// The loops by [wide][adaptive][shape - 1].
+static const EncoderRun ENCODER_RUNS[2][2][3] = {
+    {{encoder_code_run<MODEL_ONE_ROW, false>, encoder_code_run<MODEL_ONE_GROUP, false>,
+      encoder_code_run<MODEL_GROUPS, false>},
+     {encoder_code_run<MODEL_ONE_ROW, true>, encoder_code_run<MODEL_ONE_GROUP, true>,
+      encoder_code_run<MODEL_GROUPS, true>}},
+    {{encoder_code_run_wide<MODEL_ONE_ROW, false>, encoder_code_run_wide<MODEL_ONE_GROUP, false>,
+      encoder_code_run_wide<MODEL_GROUPS, false>},
+     {encoder_code_run_wide<MODEL_ONE_ROW, true>, encoder_code_run_wide<MODEL_ONE_GROUP, true>,
+      encoder_code_run_wide<MODEL_GROUPS, true>}},
+};
+
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
+  ENCODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
 }
 
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
-  encoder_code_symbol(state, model, symbol);
+  encoder_encode_symbols(state, model, &symbol, 1);
   return 0;
 }
-
-void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  for (size_t i = 0; i < count; ++i) encoder_code_symbol(state, model, symbols[i]);
-}
-
-int64_t encoder_bits_written(const EncoderState* state) { return state->bits_written; }
 
 int64_t encoder_output_bound(const EncoderState* state) {
   if (state->stream == nullptr || !state->stream->is_memory) return 0;
   // The finish emits one bit and its pending opposites (bits_to_follow + 1)
-  // behind the bits held back, then writes the partly filled byte.
-  int64_t final_bits = state->buffer_bits + state->bits_to_follow + 2;
-  return state->stream->memory->pos + final_bits / 8 + 1;
+  // behind the gathered bits, stages the partly filled byte (or 0x00), and
+  // writes every staged byte behind those already in the writer.
+  int64_t final_bits = state->gathered_bits + state->bits_to_follow + 2;
+  return state->stream->memory->pos + state->staged + final_bits / 8 + 1;
 }
 
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
@@ -122,8 +231,12 @@ static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);
   state->bits_to_follow += 1;
   encoder_put_bit_plus_follow(state, state->low < CODE_QUARTER ? 0 : 1);
-  state->buffer_bits += 8;  // the partly filled byte, zero above its bits
-  encoder_write_bytes(state);
+  int64_t bits = encoder_bits_written(state);
+  state->staging[state->staged++] = static_cast<uint8_t>(state->gathered >> 56);  // the partly filled byte, or 0x00
+  state->gathered = 0;
+  state->gathered_bits = 0;
+  encoder_write_staged(state);
+  state->bits_flushed = bits;
   return stream_take_contents(state->stream, length_out);
 }
 

@@ -16,6 +16,12 @@
 // - There is no header, length or end marker: the decoder must be told how
 //   many symbols to take and must start from an identical model.
 // - The model (see model.h) halves its counts when their total reaches 16383.
+//
+// Inside, bits are gathered top first: a settled bit b behind F pending
+// follow bits is the (F+1)-bit number 2^F - 1 + b, so the bits of a symbol
+// join the output as one number. Whole bytes go to a staging area with one
+// 8-byte store per symbol; their bits are put into the byte format's order
+// when the area is written to the stream.
 #pragma once
 
 #include <cstddef>
@@ -24,15 +30,25 @@
 #include "coder/model.h"
 #include "stream/stream.h"
 
+// Bytes staged before they are written to the stream: a writer call per
+// this many bytes, little enough that 512 encoders fit in static storage.
+constexpr int32_t ENCODER_STAGED_BYTES = 256;
+
+// Pending follow bits up to which a symbol's bits are joined in one number:
+// with up to 16 settled bits they fill at most 56 bits of the gatherer.
+constexpr int32_t ENCODER_FAST_FOLLOW = 40;
+
 struct EncoderState {
   ByteStream* stream;      // receives the bytes; owned from encoder_start to encoder_finish
   int32_t low;             // lower end of the code interval, inclusive, 0..CODE_TOP
-  int32_t high;            // upper end of the code interval, inclusive, 0..CODE_TOP
-  int64_t bits_to_follow;  // pending follow bits, emitted inverted after the next bit
-  uint64_t buffer;         // emitted bits not yet written, the earliest at bit 0
-  int32_t buffer_bits;     // number of bits in buffer, 0..31 between calls
-  int64_t bits_written;    // every bit emitted so far, final bits included
+  int32_t high;            // upper end of the code interval, inclusive, low..CODE_TOP
+  int64_t bits_to_follow;  // pending follow bits, emitted inverted after the next bit; 0 or more
+  uint64_t gathered;       // emitted bits not yet in a whole byte, the earliest at bit 63, zero below them
+  int32_t gathered_bits;   // number of bits in gathered, 0..7 between symbols
+  int32_t staged;          // whole bytes in staging, 0..ENCODER_STAGED_BYTES
+  int64_t bits_flushed;    // bits emitted and written to the stream; all of them, exactly, once finished
   int32_t broken;          // 1 once bytes were lost midway (a memory writer could not grow)
+  uint8_t staging[ENCODER_STAGED_BYTES + 8];  // whole bytes, bits top first, not yet written; 8 bytes of slack
 };
 
 // Starts an encoder writing to path: a memory writer when path is empty,

@@ -5,62 +5,90 @@
 
 #include "gateway/failure.h"
 #include "gateway/heap.h"
-#include "gateway/messages.h"
 
-static int32_t* model_take_table(int32_t entries) {
-  size_t bytes = static_cast<size_t>(entries) * sizeof(int32_t);
-  auto* table = static_cast<int32_t*>(heap_take(bytes));
-  if (table == nullptr) raise_failure(MSG_MODEL_ALLOCATION);
-  std::memset(table, 0, bytes);
-  return table;
+// Sizes of the tables, in lanes: the symbols cover whole groups, so that any
+// symbol's row and group exist, and every table starts on a row.
+struct ModelLayout {
+  int32_t rows;         // rows of symbols, 16 to a group
+  int32_t group_lanes;  // lanes of group_after: whole rows of groups
+  int32_t grown_lanes;  // entries of grown, nsym + 1
+};
+
+static ModelLayout model_layout(int32_t nsym) {
+  int32_t groups = nsym == 0 ? 1 : (nsym + MODEL_GROUP_SYMBOLS - 1) / MODEL_GROUP_SYMBOLS;
+  int32_t group_rows = (groups + ROW_LANES - 1) / ROW_LANES;
+  return ModelLayout{groups * ROW_LANES, group_rows * ROW_LANES, nsym + 1};
 }
 
-// True when no caller count is below 0.
-static bool model_counts_ordered(int32_t nsym, const int32_t* counts) {
-  for (int32_t i = 0; i < nsym; ++i) {
-    if (counts[i] < 0) return false;
-  }
-  return true;
+static int32_t model_shape(int32_t nsym) {
+  if (nsym <= ROW_LANES) return MODEL_ONE_ROW;
+  if (nsym <= MODEL_GROUP_SYMBOLS) return MODEL_ONE_GROUP;
+  return MODEL_GROUPS;
 }
 
-// Symbols kept in the plain table: all of them when a count is negative,
-// since the tree search relies on partial sums that never fall.
-static int32_t model_head_size(int32_t nsym, const int32_t* counts) {
-  if (counts != nullptr && !model_counts_ordered(nsym, counts)) return nsym;
-  return nsym < MODEL_HEAD_SYMBOLS ? nsym : MODEL_HEAD_SYMBOLS;
+// Takes the one zeroed block of every table and points the fields into it.
+static void model_take_tables(FrequencyModel* model) {
+  ModelLayout layout = model_layout(model->nsym);
+  size_t lanes = static_cast<size_t>(layout.rows) * (MODEL_ROW_STRIDE + 1) + static_cast<size_t>(layout.group_lanes) +
+                 static_cast<size_t>(layout.grown_lanes);
+  auto* block = static_cast<int16_t*>(heap_take(lanes * sizeof(int16_t)));
+  if (block == nullptr) raise_failure(MSG_MODEL_ALLOCATION);
+  std::memset(block, 0, lanes * sizeof(int16_t));
+  ModelRows& rows = model->rows;
+  model->storage = block;
+  rows.symbols = block;
+  rows.row_after = rows.symbols + layout.rows * MODEL_ROW_STRIDE;
+  rows.group_after = rows.row_after + layout.rows;
+  rows.group_rows = layout.group_lanes / ROW_LANES;
+  rows.grown = rows.group_after + layout.group_lanes;
 }
 
-// Rebuilds csym and the tree from freq, in O(nsym).
+// Rebuilds every sum, the total and the list of grown symbols from the
+// counts, in O(nsym).
 static void model_rebuild(FrequencyModel* model) {
-  int32_t head = model->head;
-  int32_t tail = model->nsym - head;
-  int32_t tail_total = 0;
-  for (int32_t k = 1; k <= model->tree_size; ++k) {
-    model->tree[k] = k <= tail ? model->freq[head + k - 1] : 0;
-    tail_total += model->tree[k];
+  ModelRows& rows = model->rows;
+  ModelLayout layout = model_layout(model->nsym);
+  int32_t sum = 0;
+  for (int32_t row = layout.rows - 1; row >= 0; --row) {
+    int16_t* sums = rows.symbols + row * MODEL_ROW_STRIDE;
+    int32_t row_sum = 0;
+    for (int32_t j = ROW_LANES - 1; j >= 0; --j) {
+      sums[j] = static_cast<int16_t>(row_sum);
+      row_sum += sums[ROW_LANES + j];
+    }
+    if (row % ROW_LANES == ROW_LANES - 1) sum = 0;  // the last row of its group
+    rows.row_after[row] = static_cast<int16_t>(sum);
+    sum += row_sum;
   }
-  for (int32_t k = 1; k <= model->tree_size; ++k) {
-    int32_t parent = k + (k & -k);
-    if (parent <= model->tree_size) model->tree[parent] += model->tree[k];
+  // The groups after each, summed from the last.
+  int32_t total = 0;
+  for (int32_t group = layout.rows / ROW_LANES - 1; group >= 0; --group) {
+    int32_t group_sum = rows.row_after[group * ROW_LANES] + rows.symbols[group * ROW_LANES * MODEL_ROW_STRIDE] +
+                        rows.symbols[group * ROW_LANES * MODEL_ROW_STRIDE + ROW_LANES];
+    rows.group_after[group] = static_cast<int16_t>(total);
+    total += group_sum;
   }
-  model->tail_total = tail_total;
-  model->csym[head] = 0;
-  for (int32_t i = head - 1; i >= 0; --i) model->csym[i] = model->csym[i + 1] + model->freq[i];
+  rows.total = total;
+  rows.grown_count = 0;
+  for (int32_t s = 0; s < model->nsym; ++s) {
+    rows.grown[rows.grown_count] = static_cast<int16_t>(s);
+    rows.grown_count += model_count(model, s) > 1;
+  }
 }
 
-// Copies caller counts into freq; raises when their partial sums leave the
-// 32-bit range or their total exceeds MAX_FREQUENCY.
+// Copies caller counts into the rows; raises when one is below 0 or their
+// total exceeds MAX_FREQUENCY.
 static void model_fill_counts(FrequencyModel* model, const int32_t* counts) {
   int64_t sum = 0;
-  bool overflow = false;
-  for (int32_t i = model->nsym - 1; i >= 0; --i) {
-    model->freq[i] = counts[i];
-    sum += counts[i];
-    if (sum > INT32_MAX || sum < INT32_MIN) overflow = true;
+  bool negative = false;
+  for (int32_t s = 0; s < model->nsym; ++s) {
+    negative |= counts[s] < 0;
+    sum += counts[s];
   }
-  if (overflow) raise_failure(MSG_MAX_FREQUENCY);
-  model_rebuild(model);
-  if (sum > MAX_FREQUENCY) raise_failure(MSG_MAX_FREQUENCY);
+  if (negative || sum > MAX_FREQUENCY) raise_failure(MSG_MAX_FREQUENCY);
+  for (int32_t s = 0; s < model->nsym; ++s) {
+    model->rows.symbols[model_lane(static_cast<uint32_t>(s)) + ROW_LANES] = static_cast<int16_t>(counts[s]);
+  }
 }
 
 int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
@@ -68,43 +96,60 @@ int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32
   if (nsym < 0) raise_failure(MSG_MODEL_ALLOCATION);
   if (nsym > MAX_UNIFORM_ALPHABET) raise_failure(MSG_MAX_FREQUENCY);
   model->nsym = nsym;
-  model->head = model_head_size(nsym, counts);
-  model->ordered = model->head < nsym || counts == nullptr || model_counts_ordered(nsym, counts);
-  model->freq = model_take_table(nsym);
-  model->csym = model_take_table(model->head + 1);
-  int32_t tail = nsym - model->head;
-  model->tree_size = tail > 0 ? 1 : 0;
-  while (model->tree_size < tail) model->tree_size *= 2;
-  model->tree = model_take_table(model->tree_size + 1);
   model->adaptive = adaptive;
+  model->shape = model_shape(nsym);
+  model_take_tables(model);
   if (counts != nullptr) {
     model_fill_counts(model, counts);
-    return 0;
+  } else {
+    for (int32_t s = 0; s < nsym; ++s) model->rows.symbols[model_lane(static_cast<uint32_t>(s)) + ROW_LANES] = 1;
   }
-  for (int32_t i = 0; i < nsym; ++i) model->freq[i] = 1;
   model_rebuild(model);
   return 0;
 }
 
-void model_halve(FrequencyModel* model) {
-  for (int32_t i = 0; i < model->nsym; ++i) model->freq[i] = (model->freq[i] + 1) / 2;
-  model_rebuild(model);
+void model_release(FrequencyModel* model) {
+  heap_free(model->storage);
+  std::memset(model, 0, sizeof *model);
 }
 
-void model_release(FrequencyModel* model) {
-  model->nsym = 0;
-  heap_free(model->freq);
-  model->freq = nullptr;
-  heap_free(model->csym);
-  model->csym = nullptr;
-  heap_free(model->tree);
-  model->tree = nullptr;
-  model->head = 0;
-  model->tree_size = 0;
-  model->tail_total = 0;
+// Takes delta from the count of symbol s and from every sum that holds it.
+static void model_take_from(FrequencyModel* model, int32_t s, int32_t delta) {
+  ModelRows& rows = model->rows;
+  int16_t* sums = rows.symbols + s / ROW_LANES * MODEL_ROW_STRIDE;
+  sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(sums[ROW_LANES + s % ROW_LANES] - delta);
+  rows.total -= delta;
+  row_subtract_below(sums, s % ROW_LANES, delta);
+  row_subtract_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES, s / ROW_LANES % ROW_LANES, delta);
+  for (int32_t r = 0; r < rows.group_rows; ++r) {
+    row_subtract_below(rows.group_after + r * ROW_LANES, row_clamp(s / MODEL_GROUP_SYMBOLS - r * ROW_LANES), delta);
+  }
+}
+
+void model_halve(FrequencyModel* model) {
+  ModelRows& rows = model->rows;
+  if (model->shape < MODEL_GROUPS || rows.grown_count * MODEL_REBUILD_SHARE > model->nsym) {
+    int32_t row_count = model_layout(model->nsym).rows;
+    for (int32_t row = 0; row < row_count; ++row) row_halve_lanes(rows.symbols + row * MODEL_ROW_STRIDE + ROW_LANES, ROW_LANES);
+    model_rebuild(model);
+    return;
+  }
+  int32_t kept = 0;
+  for (int32_t i = 0; i < rows.grown_count; ++i) {
+    int32_t s = rows.grown[i];
+    int32_t count = model_count(model, s);
+    model_take_from(model, s, count / 2);  // count - (count + 1) / 2
+    rows.grown[kept] = static_cast<int16_t>(s);
+    kept += count > 2;
+  }
+  rows.grown_count = kept;
 }
 
 int32_t model_cumulative(const FrequencyModel* model, int32_t i) {
-  if (i <= model->head) return model->csym[i] + model->tail_total;
-  return model->tail_total - model_tree_prefix(model, i - model->head);
+  KESTREL_ASSERT(i >= 0 && i <= model->nsym);
+  if (i == model->nsym) return 0;
+  int32_t top = 0;
+  int32_t bottom = 0;
+  model_slice(model->rows, static_cast<uint32_t>(i), &top, &bottom);
+  return top;
 }

@@ -1,160 +1,182 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Adaptive frequency model: a count per symbol, read by the coder as a
-// cumulative table taken from the top. Symbol s owns the counts
-// csym(s+1) .. csym(s)-1 of the total csym(0), where csym(i) = freq[i] + ...
-// + freq[nsym-1]; symbol 0 owns the top slice. When the total has reached
+// cumulative table taken from the top. Symbol s owns the counts csym(s+1) ..
+// csym(s)-1 of the total csym(0), where csym(i) = freq[i] + ... +
+// freq[nsym-1]; symbol 0 owns the top slice. When the total has reached
 // MAX_FREQUENCY, every count is halved (rounding up) before the next is added.
 //
-// The first `head` symbols keep their cumulative counts in the plain table
-// csym, read and updated directly: cheap for small alphabets and for symbols
-// near 0. The other symbols keep their counts in a binary indexed (Fenwick)
-// tree, so that an update or a search costs O(log nsym) however large the
-// alphabet, and their sum in tail_total. So csym(i) = csym[i] + tail_total
-// for i <= head, and the total is csym[0] + tail_total.
+// The coder sees four operations: the total, the slice of a symbol, the
+// symbol whose slice holds a count, and the update. Behind them the counts
+// are kept in three levels of rows of 16 signed 16-bit lanes (see rows.h):
+// - symbols in rows of 16: after[s] is the sum of the counts of the symbols
+//   after s in its row; each row of these sums is followed in memory by the
+//   row of the 16 counts themselves;
+// - rows in groups of 16 (256 symbols): row_after[r] is the sum of the rows
+//   after row r in its group;
+// - groups: group_after[g] is the sum of the groups after group g.
+// So csym(s+1) = after[s] + row_after[s/16] + group_after[s/256], an update
+// adds 1 to the lanes below s at each level, and a search counts, at each
+// level, the lanes above the count it looks for. All three cost a fixed
+// number of row operations, whatever the symbol. Alphabets of up to 16
+// symbols use the first level alone, up to 256 the first two (the model's
+// shape); the operations take the shape as a template argument, and
+// MODEL_GROUPS, the general form, is right for every model.
+//
+// A halving changes only the counts above 1. The larger alphabets keep those
+// symbols in a list, and when it is short they alone are halved, so that an
+// alphabet near the largest, which halves at almost every update, pays for
+// one or two symbols instead of all of them.
 #pragma once
 
 #include <cstdint>
 
 #include "coder/constants.h"
+#include "coder/rows.h"
+#include "gateway/checks.h"
 
-// Symbols whose cumulative counts are kept in the plain table: alphabets up to
-// this size are all table, which costs no more than a tree below it.
-constexpr int32_t MODEL_HEAD_SYMBOLS = 8;
+// Shapes: the levels of rows a model needs.
+constexpr int32_t MODEL_ONE_ROW = 1;    // nsym <= 16: symbols only
+constexpr int32_t MODEL_ONE_GROUP = 2;  // nsym <= 256: symbols and rows
+constexpr int32_t MODEL_GROUPS = 3;     // any nsym: symbols, rows and groups
 
-struct FrequencyModel {
-  int32_t nsym;       // alphabet size; 0 after release
-  int32_t* freq;      // nsym counts (heap); freq[s] is the count of symbol s
-  int32_t* csym;      // head+1 cumulative counts of the head (heap): csym[i] = freq[i] + ... + freq[head-1]
-  int32_t adaptive;   // nonzero: the coder calls model_update after each symbol
-  int32_t head;       // symbols 0..head-1 are read from csym; head == nsym means no tree
-  int32_t* tree;      // Fenwick tree over freq[head..nsym-1] and zero padding (heap), 1-based
-  int32_t tree_size;  // leaves of the tree: the power of two >= nsym-head; 0 without a tree
-  int32_t tail_total; // freq[head] + ... + freq[nsym-1]
-  int32_t ordered;    // 1 when no count is below 0, so that csym never rises (all but some caller counts)
+constexpr int32_t MODEL_GROUP_SYMBOLS = ROW_LANES * ROW_LANES;  // 256 symbols in a group
+
+// Lanes of a row of symbols in memory: their 16 sums, then their 16 counts.
+constexpr int32_t MODEL_ROW_STRIDE = 2 * ROW_LANES;
+
+// A halving rebuilds every table instead of halving the listed symbols one by
+// one when more than one symbol in this many is listed.
+constexpr int32_t MODEL_REBUILD_SHARE = 8;
+
+// A model's tables and running counts: what a coder keeps in locals while it
+// codes a vector of symbols, and gives back to the model before anything
+// else may look at it. The tables stay where they are from model_init to
+// model_release.
+struct ModelRows {
+  int16_t* symbols;      // rows of symbols: per row the sums after each symbol, then the counts (0..MAX_FREQUENCY)
+  int16_t* row_after;    // per row of 16 symbols: counts of the rows after it in its group
+  int16_t* group_after;  // per group of 256 symbols: counts of the groups after it; group_rows rows
+  int32_t group_rows;    // rows of group_after, 1..4
+  int32_t total;         // csym(0), the sum of all counts, 0..MAX_FREQUENCY
+  int16_t* grown;        // MODEL_GROUPS: the symbols whose count is above 1, in any order (nsym+1 entries)
+  int32_t grown_count;   // MODEL_GROUPS: number of symbols in grown, 0..nsym
 };
 
+struct FrequencyModel {
+  int32_t nsym;      // alphabet size, 0..MAX_UNIFORM_ALPHABET; 0 after release
+  int32_t adaptive;  // nonzero: the coder calls model_update after each symbol
+  int32_t shape;     // MODEL_ONE_ROW, MODEL_ONE_GROUP or MODEL_GROUPS, by nsym
+  ModelRows rows;    // the tables of counts and sums, and the total
+  void* storage;     // the one heap block holding every table
+};
+
+// Lane of symbol s's sum in rows.symbols; its count lies ROW_LANES further.
+inline uint32_t model_lane(uint32_t s) { return s + (s & ~uint32_t{ROW_LANES - 1}); }
+
 // Fills model for nsym symbols (0..MAX_UNIFORM_ALPHABET) from counts (nsym
-// values) or, with counts nullptr, uniform with every count 1. Returns 0.
-// Raises "arithmetic coder model max frequency exceeded" for nsym above
-// MAX_UNIFORM_ALPHABET (nothing allocated) or counts totalling more than
-// MAX_FREQUENCY (tables kept for model_release), and "arithmetic coder model
-// allocation failure" for a negative nsym or a failed allocation.
+// values, each 0 or more) or, with counts nullptr, uniform with every count
+// 1. Returns 0. Raises "arithmetic coder model max frequency exceeded" for
+// nsym above MAX_UNIFORM_ALPHABET (nothing allocated), and for counts below 0
+// or totalling more than MAX_FREQUENCY (tables kept for model_release); and
+// "arithmetic coder model allocation failure" for a negative nsym or a
+// failed allocation.
 int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive);
-
-// Halves every count, rounding up (a count of 1 stays 1), and rebuilds the
-// cumulative counts.
-void model_halve(FrequencyModel* model);
-
-// The total of all counts, csym(0).
-inline int32_t model_total(const FrequencyModel* model) { return model->csym[0] + model->tail_total; }
-
-// Counts symbol s (0 <= s < nsym, not checked), halving all counts first when
-// the total equals MAX_FREQUENCY.
-inline void model_update(FrequencyModel* model, int32_t s) {
-  if (model_total(model) == MAX_FREQUENCY) model_halve(model);
-  model->freq[s] += 1;
-  if (s < model->head) {
-    for (int32_t i = 0; i <= s; ++i) model->csym[i] += 1;
-    return;
-  }
-  for (int32_t k = s - model->head + 1; k <= model->tree_size; k += k & -k) model->tree[k] += 1;
-  model->tail_total += 1;
-}
 
 // Frees the tables and sets nsym 0; a released model may be released again.
 void model_release(FrequencyModel* model);
 
+// Halves every count, rounding up (a count of 1 stays 1, 0 stays 0).
+void model_halve(FrequencyModel* model);
+
+// The total of all counts, csym(0).
+inline int32_t model_total(const FrequencyModel* model) { return model->rows.total; }
+
 // The cumulative count csym(i) = freq[i] + ... + freq[nsym-1], 0 <= i <= nsym.
 int32_t model_cumulative(const FrequencyModel* model, int32_t i);
 
-// Sum of the first k counts of the tree (freq[head] .. freq[head+k-1]).
-inline int32_t model_tree_prefix(const FrequencyModel* model, int32_t k) {
-  int32_t sum = 0;
-  for (; k > 0; k &= k - 1) sum += model->tree[k];
-  return sum;
+// The slice of symbol s (0 <= s < nsym) in the rows of a model of shape
+// SHAPE or less: *top = csym(s), *bottom = csym(s+1).
+template <int32_t SHAPE = MODEL_GROUPS>
+inline void model_slice(const ModelRows& rows, uint32_t s, int32_t* top, int32_t* bottom) {
+  const int16_t* lane = rows.symbols + model_lane(s);
+  int32_t below = lane[0];
+  if (SHAPE >= MODEL_ONE_GROUP) below += rows.row_after[s / ROW_LANES];
+  if (SHAPE >= MODEL_GROUPS) below += rows.group_after[s / MODEL_GROUP_SYMBOLS];
+  *bottom = below;
+  *top = below + lane[ROW_LANES];
 }
 
-// The slice of symbol s (0 <= s < nsym): *top = csym(s), *bottom = csym(s+1).
-inline void model_symbol_slice(const FrequencyModel* model, int32_t s, int32_t* top, int32_t* bottom) {
-  if (s < model->head) {
-    *top = model->csym[s] + model->tail_total;
-    *bottom = model->csym[s + 1] + model->tail_total;
-  } else {
-    *top = model->tail_total - model_tree_prefix(model, s - model->head);
-    *bottom = *top - model->freq[s];
+// The symbol whose slice holds cum (0 <= cum < total) in the rows of a model
+// of shape SHAPE or less: the first s with csym(s+1) <= cum, as a linear
+// search from symbol 0 finds it, with *top = csym(s) and *bottom = csym(s+1).
+// Symbols with a count of 0 are passed over.
+template <int32_t SHAPE = MODEL_GROUPS>
+inline uint32_t model_find(const ModelRows& rows, int32_t cum, int32_t* top, int32_t* bottom) {
+  int32_t rest = cum;
+  uint32_t group = 0;
+  if (SHAPE >= MODEL_GROUPS) {
+    for (int32_t r = 0; r < rows.group_rows; ++r) group += row_count_above(rows.group_after + r * ROW_LANES, cum);
+    rest -= rows.group_after[group];
   }
-}
-
-// One turn of the tree descent: count is the sum of the left half of the
-// subtree at *leaf (of 2 * step leaves), stay and move the sums the next turn
-// compares when it stays left or moves right. Moves right when count is
-// below *remaining, taking count off it; returns the next turn's count.
-// MASKED chooses by masks instead of branches: a fixed cost whatever the
-// data, where a branch that the data makes unpredictable costs more than the
-// whole turn.
-template <bool MASKED>
-inline int32_t model_descend_turn(int32_t count, int32_t stay, int32_t move, int32_t step, int32_t* leaf,
-                                  int32_t* remaining) {
-  if constexpr (MASKED) {
-    int32_t mask = -static_cast<int32_t>(count < *remaining);
-    *leaf += step & mask;
-    *remaining -= count & mask;
-    return stay ^ ((stay ^ move) & mask);
-  } else {
-    bool below = count < *remaining;
-    *leaf += below ? step : 0;
-    *remaining -= below ? count : 0;
-    return below ? move : stay;
+  uint32_t row = group * ROW_LANES;
+  if (SHAPE >= MODEL_ONE_GROUP) {
+    row += row_count_above(rows.row_after + row, rest);
+    rest -= rows.row_after[row];
   }
-}
-
-// The first leaf (0..tree_size-1) of a tree with at least two leaves whose
-// prefix sum reaches remaining (1..tail_total), with *remaining reduced by
-// the counts of the leaves before it. Each turn loads both nodes the next
-// turn may need before it knows which, so that the loads overlap the choice.
-template <bool MASKED>
-inline int32_t model_descend(const FrequencyModel* model, int32_t* remaining) {
-  int32_t leaf = 0;
-  int32_t step = model->tree_size >> 1;
-  int32_t count = model->tree[step];
-  for (; step > 1; step >>= 1) {
-    int32_t stay = model->tree[leaf + (step >> 1)];
-    int32_t move = model->tree[leaf + step + (step >> 1)];
-    count = model_descend_turn<MASKED>(count, stay, move, step, &leaf, remaining);
-  }
-  model_descend_turn<MASKED>(count, 0, 0, 1, &leaf, remaining);
-  return leaf;
-}
-
-// The symbol whose slice holds cum, as a linear search from symbol 0 finds it:
-// the first s with csym(s+1) <= cum, with *top = csym(s) and *bottom =
-// csym(s+1); nsym when there is none (cum below 0, or no symbols). masked
-// nonzero descends the tree by masks (for symbols that are hard to predict);
-// the result is the same either way.
-inline int32_t model_find_symbol(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom,
-                                 int32_t masked) {
-  const int32_t* csym = model->csym;
-  int32_t head = model->head;
-  int32_t tail_total = model->tail_total;
-  if (cum >= tail_total) {
-    int32_t in_head = cum - tail_total;
-    int32_t s = 0;
-    while (s < head && csym[s + 1] > in_head) ++s;
-    if (s < head) {
-      *top = csym[s] + tail_total;
-      *bottom = csym[s + 1] + tail_total;
-    }
-    return s;
-  }
-  if (cum < 0) return model->nsym;
-  // In the tree: the first leaf whose prefix reaches the counts above cum.
-  int32_t remaining = tail_total - cum;
-  int32_t leaf = 0;
-  if (model->tree_size > 1) {
-    leaf = masked ? model_descend<true>(model, &remaining) : model_descend<false>(model, &remaining);
-  }
-  int32_t s = head + leaf;
-  *top = cum + remaining;
-  *bottom = *top - model->freq[s];
+  const int16_t* sums = rows.symbols + row * MODEL_ROW_STRIDE;
+  uint32_t j = static_cast<uint32_t>(row_count_above(sums, rest));
+  *bottom = cum - rest + sums[j];
+  *top = *bottom + sums[ROW_LANES + j];
+  uint32_t s = row * ROW_LANES + j;
+  KESTREL_ASSERT(*bottom <= cum && cum < *top);
   return s;
 }
+
+// Counts symbol s (0 <= s < nsym, not checked) in rows, a coder's copy of
+// the rows of model, whose shape is SHAPE or less; halves all counts first
+// when the total equals MAX_FREQUENCY.
+template <int32_t SHAPE = MODEL_GROUPS>
+inline void model_update(FrequencyModel* model, ModelRows& rows, uint32_t s) {
+  KESTREL_ASSERT(s < static_cast<uint32_t>(model->nsym) && SHAPE >= model->shape);
+  if (rows.total == MAX_FREQUENCY) {
+    model->rows = rows;
+    model_halve(model);
+    rows = model->rows;
+  }
+  int16_t* sums = rows.symbols + (s / ROW_LANES) * MODEL_ROW_STRIDE;
+  int32_t count = sums[ROW_LANES + s % ROW_LANES] + 1;
+  sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(count);
+  if (SHAPE >= MODEL_GROUPS) {
+    rows.grown[rows.grown_count] = static_cast<int16_t>(s);  // kept only when s has just grown past 1
+    rows.grown_count += count == 2;
+  }
+  rows.total += 1;
+  row_increment_below(sums, static_cast<int32_t>(s % ROW_LANES));
+  if (SHAPE >= MODEL_ONE_GROUP) {
+    row_increment_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES,
+                        static_cast<int32_t>(s / ROW_LANES % ROW_LANES));
+  }
+  if (SHAPE >= MODEL_GROUPS) {
+    for (int32_t r = 0; r < rows.group_rows; ++r) {
+      row_increment_below(rows.group_after + r * ROW_LANES,
+                          row_clamp(static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS) - r * ROW_LANES));
+    }
+  }
+  KESTREL_ASSERT(rows.total <= MAX_FREQUENCY);
+}
+
+// The count of symbol s (0 <= s < nsym).
+inline int32_t model_count(const FrequencyModel* model, int32_t s) {
+  return model->rows.symbols[model_lane(static_cast<uint32_t>(s)) + ROW_LANES];
+}
+
+// The same operations for a single call, on a model of any shape.
+inline void model_slice(const FrequencyModel* model, int32_t s, int32_t* top, int32_t* bottom) {
+  KESTREL_ASSERT(s >= 0 && s < model->nsym);
+  model_slice(model->rows, static_cast<uint32_t>(s), top, bottom);
+}
+inline int32_t model_find(const FrequencyModel* model, int32_t cum, int32_t* top, int32_t* bottom) {
+  KESTREL_ASSERT(cum >= 0 && cum < model->rows.total);
+  return static_cast<int32_t>(model_find(model->rows, cum, top, bottom));
+}
+inline void model_update(FrequencyModel* model, int32_t s) { model_update(model, model->rows, static_cast<uint32_t>(s)); }

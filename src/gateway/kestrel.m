@@ -18,6 +18,8 @@
 %       a closed handle may soon name another coder.
 %     - 'done' on a memory encoder returns the bytes as doubles holding
 %       SIGNED values -128..127 (uint8 or 0..255 values are accepted back).
+%       uint8(bytes) destroys every negative byte: see "Storing a memory
+%       encoder's bytes" below.
 %     - Every coder adapts to the symbols it sees; encoder and decoder start
 %       uniform and stay in step.
 %
@@ -84,45 +86,89 @@
 %   characters. A handle, size or count given as an array is taken by its
 %   first element and truncated toward zero; an empty one is invalid.
 %
-%   Errors (the message, and when it is raised)
-%     pochi parametri         no arguments; no handle; no FILE or NSYM
-%     parametro non stringa   COMMAND or FILE is not text
-%     Unrecognized command    unknown command name (names are case-sensitive)
-%     Atteso int              a handle, NSYM or COUNT that is not numeric
-%     invalid handler         a handle that is not open (-42 only for done)
-%     Pochi parametri         encode without SYMBOLS; memory new_decoder
-%                             without BYTES
-%     Cannot use action 'n_bits' with decoders
-%     Called ENCODE with a decoder handler
-%     Called DECODE with an encoder handler
-%     invalid count           a negative (or empty) COUNT
-%     Expected a full real numeric array
-%                             SYMBOLS or BYTES is a cell, struct, function
-%                             handle, sparse or complex array
-%     File name too long      FILE longer than 510 characters
-%     symbol out of range     a symbol outside 0..NSYM-1
-%     The class asked of decode cannot hold every symbol of the alphabet
-%                             decode:CLASS with an alphabet CLASS cannot
-%                             hold (identifier kestrel:classTooNarrow); the
-%                             decoder is unchanged
-%     Could not open file     FILE cannot be opened (missing, a directory,
-%                             no permission)
-%     Could not write file    the file encoder's output did not all reach
-%                             the disk (disk full, size limit); raised by
-%                             done, at the latest. Bytes already written stay.
-%     Unseekable stream       s=N beyond the end of the input file
-%     arithmetic decoder bad input file
-%                             a file decoder read too far past the file's
-%                             end; every later decode on it fails the same
-%                             way (close it with done)
-%     arithmetic coder model max frequency exceeded
-%                             NSYM of 16383 or more
-%     arithmetic coder model allocation failure
-%                             a negative (or empty) NSYM, or out of memory
-%     buffer allocation failure, stream allocation failure
-%                             out of memory. A memory encoder that could not
-%                             grow has lost bytes: every later encode and its
-%                             done fail the same way, and done frees it.
+%   Errors
+%     Each error has a fixed message, shown as 'kestrel: MESSAGE', and an
+%     identifier to catch it by (err.identifier), listed here with the
+%     message and when it is raised:
+%       try
+%         kestrel('decode', h, n);
+%       catch err
+%         if ~strcmp(err.identifier, 'kestrel:badInputFile'), rethrow(err); end
+%       end
+%     An error of the host itself (Octave's or MATLAB's own out of memory,
+%     for one) keeps the host's identifier and message.
+%
+%     kestrel:fewArguments     pochi parametri
+%         no arguments; no handle; no FILE or NSYM
+%     kestrel:notText          parametro non stringa
+%         COMMAND or FILE is not text
+%     kestrel:unknownCommand   Unrecognized command
+%         unknown command name (names are case-sensitive)
+%     kestrel:notNumeric       Atteso int
+%         a handle, NSYM or COUNT that is not numeric
+%     kestrel:invalidHandle    invalid handler
+%         a handle that is not open (-42 only for done)
+%     kestrel:missingData      Pochi parametri
+%         encode without SYMBOLS; memory new_decoder without BYTES
+%     kestrel:bitsOnDecoder    Cannot use action 'n_bits' with decoders
+%     kestrel:encodeOnDecoder  Called ENCODE with a decoder handler
+%     kestrel:decodeOnEncoder  Called DECODE with an encoder handler
+%     kestrel:invalidCount     invalid count
+%         a negative (or empty) COUNT
+%     kestrel:notNumericArray  Expected a full real numeric array
+%         SYMBOLS or BYTES is a cell, struct, function handle, sparse or
+%         complex array
+%     kestrel:fileNameTooLong  File name too long
+%         FILE longer than 510 characters
+%     kestrel:symbolOutOfRange symbol out of range
+%         a symbol outside 0..NSYM-1
+%     kestrel:classTooNarrow   The class asked of decode cannot hold every
+%                              symbol of the alphabet
+%         decode:CLASS with an alphabet CLASS cannot hold; the decoder is
+%         unchanged
+%     kestrel:openFile         Could not open file
+%         FILE cannot be opened (missing, a directory, no permission)
+%     kestrel:writeFile        Could not write file
+%         the file encoder's output did not all reach the disk (disk full,
+%         size limit); raised by done, at the latest. Bytes already written
+%         stay.
+%     kestrel:unseekable       Unseekable stream
+%         s=N beyond the end of the input file
+%     kestrel:badInputFile     arithmetic decoder bad input file
+%         a file decoder read too far past the file's end; every later
+%         decode on it fails the same way (close it with done)
+%     kestrel:maxFrequency     arithmetic coder model max frequency exceeded
+%         NSYM of 16383 or more
+%     kestrel:modelAllocation  arithmetic coder model allocation failure
+%         a negative (or empty) NSYM, or out of memory
+%     kestrel:bufferAllocation buffer allocation failure
+%     kestrel:streamAllocation stream allocation failure
+%         out of memory. A memory encoder that could not grow has lost
+%         bytes: every later encode and its done fail the same way, and done
+%         frees it.
+%     kestrel:outOfMemory      out of memory
+%         memory ran out in the module's own C++ code
+%     kestrel:internal         Questo non dovrebbe accadere
+%     kestrel:releaseOutOfBounds  Internal error: handler out of bounds
+%     kestrel:closeOutOfBounds Internal: handler 'N' out of bounds to
+%                              close_encoder
+%         guards against faults of the module itself, which no call
+%         should ever meet
+%
+%   Storing a memory encoder's bytes
+%     'done' returns doubles holding SIGNED byte values -128..127. Write them
+%     as int8, and read them back the same way:
+%       fid = fopen('signal.kst', 'w');
+%       fwrite(fid, bytes, 'int8');
+%       fclose(fid);
+%       fid = fopen('signal.kst', 'r');
+%       bytes = fread(fid, Inf, 'int8');           % a column: any vector does
+%       fclose(fid);
+%     Never uint8(bytes), nor a plain fwrite(fid, bytes): both turn every
+%     negative byte into 0, and decoding that returns wrong symbols with no
+%     error. uint8(mod(bytes, 256)) keeps them. Better still,
+%     B = kestrel('done:uint8', H) returns the bytes as a uint8 row holding
+%     0..255, in an eighth of the memory, ready for fwrite(fid, B).
 %
 %   Example: a memory round trip
 %     x = round(100 * sin((1:1000) / 20)) + 128;   % symbols 28..228
@@ -146,6 +192,22 @@
 
 % SPDX-License-Identifier: BSD-3-Clause
 
-% This file holds the help text only; the function is the compiled module
-% kestrel.mex beside it.
+% This file holds the help text, and below the smoke tests that Octave's
+% test kestrel runs (it reads them from the .m file beside the module); the
+% function is the compiled module kestrel.mex beside it.
 error('kestrel: the compiled module was not found; run build_kestrel first');
+
+%!test
+%! % symbols 0, 1, 2, 3 with an alphabet of 4 encode to these two bytes
+%! h = kestrel('new_encoder', '', 4);
+%! kestrel('encode', h, 0:3);
+%! assert(kestrel('done', h), [-37 3]);
+%!test
+%! % a memory round trip through the signed bytes that done returns
+%! x = mod((0:999) * 37, 256);
+%! h = kestrel('new_encoder', '', 256);
+%! kestrel('encode', h, x);
+%! d = kestrel('new_decoder', '', 256, kestrel('done', h));
+%! assert(kestrel('decode', d, numel(x)), x);
+%! kestrel('done', d);
+%!error <kestrel: invalid handler> kestrel('bits', 511)

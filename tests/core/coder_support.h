@@ -131,7 +131,11 @@ inline Decoding decode_file(int32_t nsym, const std::string& path, int64_t offse
   return decode_from(path.c_str(), offset, 0, nsym, count);
 }
 
-inline Counts freq_of(const FrequencyModel& m) { return Counts(m.freq, m.freq + m.nsym); }
+inline Counts freq_of(const FrequencyModel& m) {
+  Counts freq;
+  for (int32_t s = 0; s < m.nsym; ++s) freq.push_back(model_count(&m, s));
+  return freq;
+}
 inline Counts csym_of(const FrequencyModel& m) {
   Counts csym(static_cast<size_t>(m.nsym) + 1);
   for (int32_t i = 0; i <= m.nsym; ++i) csym[static_cast<size_t>(i)] = model_cumulative(&m, i);

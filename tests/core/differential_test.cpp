@@ -61,7 +61,7 @@ std::vector<uint8_t> encode_both(int32_t nsym, const std::vector<int32_t>& symbo
   for (size_t i = 0; i < symbols.size(); ++i) {
     encoder_encode(&encoder, &model, symbols[i]);
     reference_encoder_encode(&reference, &reference_model, symbols[i]);
-    if (encoder.bits_written != reference.bits_written) {
+    if (encoder_bits_written(&encoder) != reference.bits_written) {
       ADD_FAILURE() << "bit count differs after symbol " << i;
       break;
     }

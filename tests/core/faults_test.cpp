@@ -158,7 +158,7 @@ void fill_memory_writer(Scene& s) {
   s.target = handle_of(kestrel({"new_encoder", "", 256}));
   const EncoderState& encoder = coder_table.slots[s.target].encoder;
   auto room_left = [&] {
-    const int64_t last_bytes = (encoder.buffer_bits + encoder.bits_to_follow + 2 + 8) / 8;
+    const int64_t last_bytes = encoder.staged + (encoder.gathered_bits + encoder.bits_to_follow + 2 + 8) / 8;
     return encoder.stream->memory->size - encoder.stream->memory->pos >= last_bytes;
   };
   for (size_t i = 0; i < LONG.size() && (s.input.size() < 2000 || room_left()); ++i) {

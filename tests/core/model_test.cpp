@@ -16,7 +16,7 @@ TEST(Model, UniformModelGivesEverySymbolOneCount) {
     EXPECT_EQ(Counts(nsym, 1), freq_of(model)) << nsym;
     EXPECT_EQ(expected, csym_of(model)) << nsym;
     model_release(&model);
-    EXPECT_EQ((std::tuple{0, nullptr, nullptr}), std::tuple(model.nsym, model.freq, model.csym));
+    EXPECT_EQ((std::tuple{0, nullptr, nullptr}), std::tuple(model.nsym, model.rows.symbols, model.storage));
   }
 }
 
@@ -73,6 +73,7 @@ TEST(Model, RefusesTooLargeTotalsAndAlphabetsWithoutLeaking) {
                         {2, {1, 16383}, too_large, true},  {2, {INT32_MAX, INT32_MAX}, too_large, true},
                         {16382, {}, "", true},             {16383, {}, too_large, false},
                         {INT32_MAX, {}, too_large, false}, {-1, {}, allocation, false},
+                        {3, {5, -1, 2}, too_large, true},
                         {INT32_MIN, {}, allocation, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nsym);
@@ -134,30 +135,29 @@ TEST(Model, SymbolsWithoutCountAreOutOfRange) {
   model_release(&model);
 }
 
-// Both descents of the tree find, for every cumulative count, the symbol a
-// linear search from symbol 0 finds, with the same slice: on adaptive models
-// past halvings, and on caller counts with zero counts in the head and tree.
-TEST(Model, BothTreeDescentsFindWhatTheLinearSearchFinds) {
+// The search finds, for every cumulative count, the symbol a linear search
+// from symbol 0 finds, with the same slice: on adaptive models of every shape
+// past halvings, and on caller counts with zero counts within and across rows.
+TEST(Model, SearchFindsWhatTheLinearSearchFinds) {
   const uint64_t seed = 20261208;
   SCOPED_TRACE(testing::Message() << "seed " << seed);
   std::mt19937_64 rng(seed);
-  const Counts zeros = {0, 3, 0, 0, 5, 0, 1, 0, 0, 0, 2, 0, 0, 4, 0};
-  for (int32_t nsym : {2, 9, 16, 256, 8191, 15}) {
+  Counts zeros(600, 0);
+  for (int32_t s : {1, 3, 4, 16, 17, 40, 255, 256, 300, 511, 599}) zeros[s] = s % 7 + 1;
+  for (int32_t nsym : {1, 2, 9, 16, 17, 256, 257, 4096, 8191, 16382, 600}) {
     FrequencyModel model{};
-    bool caller_counts = nsym == 15;
+    bool caller_counts = nsym == 600;
     model_init(&model, nsym, caller_counts ? zeros.data() : nullptr, caller_counts ? 0 : 1);
     std::geometric_distribution<int32_t> skewed(0.01);
     for (int i = 0; i < 20000 && !caller_counts; ++i) model_update(&model, std::min(skewed(rng), nsym - 1));
     const Counts csym = csym_of(model);
-    for (int32_t cum = -1; cum <= csym[0]; ++cum) {
+    ASSERT_EQ(csym[0], model_total(&model));
+    for (int32_t cum = 0; cum < csym[0]; ++cum) {
       int32_t linear = 0;
       while (linear < nsym && csym[linear + 1] > cum) ++linear;
-      for (int32_t masked : {0, 1}) {
-        int32_t top = -1, bottom = -1;
-        int32_t s = model_find_symbol(&model, cum, &top, &bottom, masked);
-        ASSERT_EQ(linear, s) << "nsym " << nsym << " cum " << cum << " masked " << masked;
-        if (s < nsym) ASSERT_EQ(std::pair(csym[s], csym[s + 1]), std::pair(top, bottom)) << nsym << " " << cum;
-      }
+      int32_t top = -1, bottom = -1;
+      ASSERT_EQ(linear, model_find(&model, cum, &top, &bottom)) << "nsym " << nsym << " cum " << cum;
+      ASSERT_EQ(std::pair(csym[linear], csym[linear + 1]), std::pair(top, bottom)) << nsym << " " << cum;
     }
     model_release(&model);
   }

@@ -45,8 +45,8 @@ int32_t symbol_at_middle(const EncoderState& encoder, const FrequencyModel& mode
 // Counts of at least 1 within the limit, and a cumulative table that matches them.
 bool model_is_consistent(const FrequencyModel& m) {
   const Counts csym = csym_of(m);
-  bool ok = csym[m.nsym] == 0 && csym[0] <= MAX_FREQUENCY;
-  for (int32_t i = 0; i < m.nsym; ++i) ok = ok && m.freq[i] >= 1 && csym[i] == csym[i + 1] + m.freq[i];
+  bool ok = csym[m.nsym] == 0 && csym[0] <= MAX_FREQUENCY && csym[0] == model_total(&m);
+  for (int32_t i = 0; i < m.nsym; ++i) ok = ok && model_count(&m, i) >= 1 && csym[i] == csym[i + 1] + model_count(&m, i);
   return ok;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "coder/constants.h"
+#include "constants.h"
 
 #if defined(__SIZEOF_INT128__)
 static constexpr std::array<uint64_t, MAX_FREQUENCY + 1> code_make_reciprocals() {

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Adaptive arithmetic encoder over 16-bit code registers.
+//
+// What a reader must know first:
+// - Bits are packed into bytes least significant bit first: the first bit of
+//   a stream is bit 0x01 of its first byte.
+// - When the interval straddles the middle, the undecided bit is held as a
+//   pending follow bit (a count, not a buffer) and emitted, inverted, right
+//   after the next decided bit.
+// - Renormalisation settles every bit on which low and high agree in one
+//   step, then counts a whole run of follow conditions in one step; the bits
+//   are exactly those of settling them one at a time.
+// - The finish emits one bit and its pending opposites (at least two bits),
+//   then one more byte: the partly filled byte, or 0x00 when none is. A stream
+//   of T bits is T/8 + 1 bytes long.
+// - There is no header, length or end marker: the decoder must be told how
+//   many symbols to take and must start from an identical model.
+// - The model (see model.h) halves its counts when their total reaches 16383.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "model.h"
+#include "stream/stream.h"
+
+struct EncoderState {
+  ByteStream* stream;      // receives the bytes; owned from encoder_start to encoder_finish
+  int32_t low;             // lower end of the code interval, inclusive, 0..CODE_TOP
+  int32_t high;            // upper end of the code interval, inclusive, 0..CODE_TOP
+  int64_t bits_to_follow;  // pending follow bits, emitted inverted after the next bit
+  uint64_t buffer;         // emitted bits not yet written, the earliest at bit 0
+  int32_t buffer_bits;     // number of bits in buffer, 0..31 between calls
+  int64_t bits_written;    // every bit emitted so far, final bits included
+  int32_t broken;          // 1 once bytes were lost midway (a memory writer could not grow)
+};
+
+// Starts an encoder writing to path: a memory writer when path is empty,
+// else a file opened "ab" when mode starts with 'a' or "wb" when it starts
+// with 'w'. Returns 0, or -1 (nothing opened, state unchanged) for any other
+// mode. Raises the stream's open failures before any register is set.
+int encoder_start(EncoderState* state, const char* path, const char* mode);
+
+// Codes symbol (must lie in 0..nsym-1 and own a nonempty slice of the model)
+// and then counts it when the model is adaptive. Returns 0. Raises "symbol
+// out of range" before anything changes, and "buffer allocation failure" when
+// a memory writer cannot grow: the stream has then lost bytes, and every
+// later encode and the finish raise it again.
+int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol);
+
+// Codes count symbols in order, as encoder_encode does each; a failure
+// leaves the symbols before the failing one coded.
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count);
+
+// Bits emitted so far; pending follow bits and the padding of the last byte
+// are not counted.
+int64_t encoder_bits_written(const EncoderState* state);
+
+// Emits the final bits and the last byte, hands back a memory encoder's bytes
+// (*bytes_out: heap copy owned by the caller; *length_out their number) or
+// *length_out 0 for a file, and closes the stream. The stream is closed even
+// when a failure is raised: "buffer allocation failure" (no bytes are handed
+// back), or "Could not write file" when a file lost bytes (what reached the
+// file stays there).
+void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out);

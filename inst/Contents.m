@@ -1,0 +1,14 @@
+% kestrel: fast, exact adaptive arithmetic coding of integer symbol sequences
+% Version 1.4.1 16-May-2008
+%
+% Coding in one call
+%   kestrel_compress   - An integer-valued array to a self-describing uint8 row.
+%   kestrel_decompress - That row back to the array, with its class and shape.
+%
+% Coding by handle
+%   kestrel            - Encoders and decoders held open under integer handles,
+%                        over files or memory: kestrel(command, ...).
+%
+% kestrel('version') answers '1.4.1 2008-05-16 (yyyy-mm-dd)'.
+
+% SPDX-License-Identifier: BSD-3-Clause

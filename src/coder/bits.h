@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Bit tricks of the coder: counting settled and follow bits, moving bits
+// between the byte format (first bit in 0x01) and registers that take bits
+// top first, and the exact scaling of a count to the code interval by a
+// multiplication instead of a division.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "coder/constants.h"
+
+// Keeps a function out of its callers, so that their common path stays short;
+// and puts a step of the per-symbol path into its caller whatever its size.
+#if defined(__GNUC__)
+#define CODE_OUT_OF_LINE __attribute__((noinline))
+#define CODE_INLINE inline __attribute__((always_inline))
+#else
+#define CODE_OUT_OF_LINE
+#define CODE_INLINE inline
+#endif
+
+// A second build of the coder's loops for x86-64 processors with BMI1, BMI2
+// and LZCNT: count-leading-zeros in one step and shifts that need no fixed
+// register. Chosen at run time; every other build has the baseline loops
+// alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KESTREL_PORTABLE)
+#define CODE_WIDE_LOOPS 1
+#define CODE_WIDE __attribute__((target("bmi,bmi2,lzcnt")))
+#endif
+
+// True when the loops for wider instructions run: the processor has them
+// and code_use_wide has not switched them off.
+bool code_wide_in_use();
+
+// Switches the loops for wider instructions on (where the processor has
+// them) or off; returns whether they are in use afterwards. For tests, which
+// run both.
+bool code_use_wide(bool on);
+
+// Marks a coder's loop over a vector of symbols. GCC would otherwise pack
+// pairs of its registers into vector registers and unpack them at every
+// symbol; the loop keeps them in general registers.
+#if defined(__GNUC__) && !defined(__clang__)
+#define CODE_RUN __attribute__((noinline, optimize("no-tree-slp-vectorize")))
+#else
+#define CODE_RUN CODE_OUT_OF_LINE
+#endif
+
+// Leading zero bits of x, which must not be 0: 0..31.
+inline int code_leading_zeros(uint32_t x) {
+#if defined(__GNUC__)
+  return __builtin_clz(x);
+#else
+  int bits = 0;
+  for (; (x & 0x80000000u) == 0; x <<= 1) ++bits;
+  return bits;
+#endif
+}
+
+// Trailing zero bits of x, which must not be 0: 0..31.
+inline int code_trailing_zeros(uint32_t x) {
+#if defined(__GNUC__)
+  return __builtin_ctz(x);
+#else
+  int bits = 0;
+  for (; (x & 1u) == 0; x >>= 1) ++bits;
+  return bits;
+#endif
+}
+
+// Leading zero bits of x, which must not be 0: 0..63.
+inline int code_leading_zeros64(uint64_t x) {
+#if defined(__GNUC__)
+  return __builtin_clzll(x);
+#else
+  int bits = 0;
+  for (; (x >> 63) == 0; x <<= 1) ++bits;
+  return bits;
+#endif
+}
+
+// Number of leading bits on which two code values (0..CODE_TOP) agree,
+// 0..CODE_BITS: the bits the coder has settled. The marker bit below the
+// code bits stops the count at CODE_BITS when the values are equal.
+inline int code_settled_bits(uint32_t low, uint32_t high) {
+  return code_leading_zeros(((low ^ high) << (32 - CODE_BITS)) | (1u << (31 - CODE_BITS)));
+}
+
+// Number of follow conditions in a row behind the settled (0..CODE_BITS)
+// leading bits of low <= high: below the first bit where they differ (low 0,
+// high 1), the bits where low holds 1 and high holds 0, counted from the top
+// down. 0..CODE_BITS-1-settled.
+inline int code_follow_run(uint32_t low, uint32_t high, int settled) {
+  uint64_t straddle = (static_cast<uint64_t>(low & ~high) << (64 - CODE_BITS)) << (settled + 1);
+  return code_leading_zeros64(~straddle);  // the lowest 31 bits of ~straddle are set
+}
+
+// Every byte with its bits in reverse order: the coder moves bits top first,
+// the byte format stores the first bit of each byte in its least significant
+// place.
+constexpr std::array<uint8_t, 256> code_make_reversed_bytes() {
+  std::array<uint8_t, 256> reversed{};
+  for (uint32_t byte = 0; byte < 256; ++byte) {
+    uint32_t r = 0;
+    for (int bit = 0; bit < 8; ++bit) r |= ((byte >> bit) & 1u) << (7 - bit);
+    reversed[byte] = static_cast<uint8_t>(r);
+  }
+  return reversed;
+}
+inline constexpr std::array<uint8_t, 256> CODE_REVERSED_BYTES = code_make_reversed_bytes();
+
+// Reverses the bits of each of count (>= 0) bytes in place.
+void code_reverse_bytes(uint8_t* bytes, int32_t count);
+
+// The 8 bytes at bytes as one number, the first byte in the top 8 bits.
+inline uint64_t code_load_top_first(const uint8_t* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(word);
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return word;
+#else
+  word = 0;
+  for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+  return word;
+#endif
+}
+
+// Stores word into 8 bytes, its top 8 bits first.
+inline void code_store_top_first(uint8_t* bytes, uint64_t word) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+  std::memcpy(bytes, &word, sizeof word);
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  std::memcpy(bytes, &word, sizeof word);
+#else
+  for (int i = 7; i >= 0; --i, word >>= 8) bytes[i] = static_cast<uint8_t>(word);
+#endif
+}
+
+// Exact floor(range * count / total) for 1 <= range <= CODE_TOP+1 and
+// 0 <= count <= total <= MAX_FREQUENCY: the scaled bound of a slice.
+//
+// With R = ceil(2^48 / total) = (2^48 + d) / total, 0 <= d < total, the
+// product range * count * R / 2^48 equals x + x * d / 2^48, where x = range *
+// count / total. The error x * d / 2^48 < 2^16 * 2^14 / 2^48 = 2^-18. The
+// fraction of x is a multiple of 1/total, so at most 1 - 1/total, and 1/total
+// >= 2^-14 exceeds the error: rounding down gives floor(x) exactly. count * R
+// < 2^48 + total fits 64 bits; the range is shifted up 16 bits so that the
+// high half of one 64-by-64-bit product is the result. count * R depends on
+// the model alone, so only one multiplication waits for the range.
+static_assert(uint64_t{CODE_TOP + 1} * MAX_FREQUENCY * MAX_FREQUENCY < (uint64_t{1} << 48),
+              "the scaling error stays below 1 / total");
+#if defined(__SIZEOF_INT128__)
+constexpr int CODE_RECIPROCAL_SHIFT = 48;
+extern const std::array<uint64_t, MAX_FREQUENCY + 1> CODE_RECIPROCALS;  // ceil(2^48 / total); entry 0 unused
+inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) {
+  __extension__ typedef unsigned __int128 Wide;
+  uint64_t scaled_count = uint64_t{count} * CODE_RECIPROCALS[total];
+  Wide product = static_cast<Wide>(uint64_t{range} << (64 - CODE_RECIPROCAL_SHIFT)) * scaled_count;
+  return static_cast<uint32_t>(static_cast<uint64_t>(product >> 64));
+}
+#else
+inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) { return range * count / total; }
+#endif
