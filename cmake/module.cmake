@@ -25,6 +25,16 @@ add_custom_command(
   VERBATIM)
 add_custom_target(kestrel_mex ALL DEPENDS ${KESTREL_MEX})
 
+# The M functions shipped with the module (inst/), beside it as well.
+set(KESTREL_M_FUNCTIONS ${CMAKE_SOURCE_DIR}/inst/kestrel_compress.m ${CMAKE_SOURCE_DIR}/inst/kestrel_decompress.m)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/kestrel_compress.m ${CMAKE_BINARY_DIR}/kestrel_decompress.m
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KESTREL_M_FUNCTIONS} ${CMAKE_BINARY_DIR}
+  DEPENDS ${KESTREL_M_FUNCTIONS}
+  VERBATIM)
+add_custom_target(kestrel_m_functions ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrel_compress.m
+                  ${CMAKE_BINARY_DIR}/kestrel_decompress.m)
+
 # kestrel_reference.mex: the same module over the straightforward coder, for
 # the Octave benchmark only, built with the module's flags so that the two
 # are timed alike.

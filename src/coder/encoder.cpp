@@ -221,6 +221,15 @@ int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
   return 0;
 }
 
+int64_t encoder_output_bound(const EncoderState* state) {
+  if (state->stream == nullptr || !state->stream->is_memory) return 0;
+  // The finish emits one bit and its pending opposites (bits_to_follow + 1)
+  // behind the gathered bits, stages the partly filled byte (or 0x00), and
+  // writes every staged byte behind those already in the writer.
+  int64_t final_bits = state->gathered_bits + state->bits_to_follow + 2;
+  return state->stream->memory->pos + state->staged + final_bits / 8 + 1;
+}
+
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
 static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   if (state->broken) raise_failure(MSG_BUFFER_ALLOCATION);

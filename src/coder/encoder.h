@@ -72,6 +72,12 @@ void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const in
 // are not counted.
 int64_t encoder_bits_written(const EncoderState* state);
 
+// An upper bound of the number of bytes encoder_finish would hand back if
+// called now (the bytes written so far, the bits held back, the pending
+// follow bits, the final bits and the last byte), at least 1 for a memory
+// encoder; 0 for a file encoder. Changes nothing.
+int64_t encoder_output_bound(const EncoderState* state);
+
 // Emits the final bits and the last byte, hands back a memory encoder's bytes
 // (*bytes_out: heap copy owned by the caller; *length_out their number) or
 // *length_out 0 for a file, and closes the stream. The stream is closed even

@@ -161,6 +161,31 @@ void command_encode(CommandCall& call) {
   call.result_value = 0;
 }
 
+// A class a result can be asked for by an option. No name begins with
+// another, so an option names at most one class.
+struct ResultClass {
+  const char* name;         // the class's name, which is the option's key
+  HostClass element_class;  // the class of the result row
+  int64_t largest;          // the largest symbol it holds exactly
+};
+
+static const ResultClass RESULT_CLASSES[] = {
+    {"double", HOST_DOUBLE, INT32_MAX}, {"single", HOST_SINGLE, 1 << 24},  {"int8", HOST_INT8, INT8_MAX},
+    {"uint8", HOST_UINT8, UINT8_MAX},   {"int16", HOST_INT16, INT16_MAX}, {"uint16", HOST_UINT16, UINT16_MAX},
+    {"int32", HOST_INT32, INT32_MAX},   {"uint32", HOST_UINT32, INT32_MAX},
+};
+
+// The class named by the first option in list order (the rightmost in the
+// command text) that begins with a class name; double when none does.
+static const ResultClass& command_result_class(const CommandCall& call) {
+  for (int i = 0; call.options[i] != nullptr; ++i) {
+    for (const ResultClass& result : RESULT_CLASSES) {
+      if (std::strncmp(call.options[i], result.name, std::strlen(result.name)) == 0) return result;
+    }
+  }
+  return RESULT_CLASSES[0];
+}
+
 void command_decode(CommandCall& call) {
   int handle = command_read_handle(call, false);
   CoderSlot* slot = &coder_table.slots[handle];
@@ -171,29 +196,49 @@ void command_decode(CommandCall& call) {
     count = double_to_int(host_get_scalar(call.prhs[2]));
   }
   if (count < 0) raise_failure(MSG_INVALID_COUNT);
-  double* symbols = host_create_row(&call.plhs[0], static_cast<size_t>(count));
+  const ResultClass& result = command_result_class(call);
+  if (slot->model.nsym - 1 > result.largest) raise_failure(MSG_CLASS_TOO_NARROW);
+  void* symbols = host_create_typed_row(&call.plhs[0], result.element_class, static_cast<size_t>(count));
   call.result_kind = RESULT_ARRAY;
   int32_t chunk[NUMBERS_CHUNK];
   for (size_t start = 0; start < static_cast<size_t>(count); start += NUMBERS_CHUNK) {
     size_t length = std::min(NUMBERS_CHUNK, static_cast<size_t>(count) - start);
     decoder_decode_symbols(&slot->decoder, &slot->model, chunk, length);
-    for (size_t i = 0; i < length; ++i) symbols[start + i] = chunk[i];
+    numbers_from_ints(chunk, length, result.element_class, symbols, start);
   }
 }
 
-// Closes one coder and hands a memory encoder's bytes back as signed values.
-static void command_done_one(CommandCall& call, int handle) {
+// Closes a memory encoder and hands its bytes back, as signed doubles or,
+// with as_bytes, as uint8. The row is made first, for as many bytes as the
+// encoder can hand back: if the host cannot make it, the encoder stays open
+// and unchanged. It is then cut to the bytes handed back.
+static void command_done_memory(CommandCall& call, int handle, int64_t bound, bool as_bytes) {
+  HostClass element_class = as_bytes ? HOST_UINT8 : HOST_DOUBLE;
+  void* row = host_create_typed_row(&call.plhs[0], element_class, static_cast<size_t>(bound));
+  call.result_kind = RESULT_ARRAY;
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   close_encoder(handle, &bytes, &count);
-  if (count <= 0) {
-    call.result_value = 0;
+  HeapBlock block{bytes};
+  if (count > bound) raise_failure(MSG_INTERNAL_FAULT);
+  if (as_bytes && count > 0) std::memcpy(row, bytes, static_cast<size_t>(count));
+  if (!as_bytes) numbers_bytes_to_signed(bytes, static_cast<size_t>(count), static_cast<double*>(row));
+  host_trim_row(call.plhs[0], static_cast<size_t>(count));
+}
+
+// Closes one coder; a memory encoder hands its bytes back, any other 0.
+static void command_done_one(CommandCall& call, int handle) {
+  const CoderSlot& slot = coder_table.slots[handle];
+  int64_t bound = slot.is_decoder ? 0 : encoder_output_bound(&slot.encoder);
+  if (bound > 0) {
+    command_done_memory(call, handle, bound, find_option(call.options, "uint8") != nullptr);
     return;
   }
-  HeapBlock block{bytes};
-  double* row = host_create_row(&call.plhs[0], static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) row[i] = static_cast<int8_t>(bytes[i]);
-  call.result_kind = RESULT_ARRAY;
+  uint8_t* bytes = nullptr;
+  int32_t count = 0;
+  close_encoder(handle, &bytes, &count);
+  HeapBlock block{bytes};  // stays nullptr: only a memory encoder hands bytes back
+  call.result_value = 0;
 }
 
 void command_done(CommandCall& call) {

@@ -49,6 +49,14 @@ HostNumbers host_numbers(const HostArray* array);
 // allocate it throws its own error, which the gateway reports.
 double* host_create_row(HostArray** out, std::size_t count);
 
+// As host_create_row, for a 1-by-count row of element_class (any class but
+// HOST_OTHER); returns its data, nullptr when count is 0.
+void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count);
+
+// Shortens a row made by host_create_row or host_create_typed_row to its
+// first count elements (count at most its length); they keep their values.
+void host_trim_row(HostArray* row, std::size_t count);
+
 // Places a new character row holding text in *out.
 void host_create_string(HostArray** out, const char* text);
 

@@ -85,6 +85,32 @@ double* host_create_row(HostArray** out, std::size_t count) {
   return count == 0 ? nullptr : static_cast<double*>(mxGetData(row));
 }
 
+static mxClassID host_mx_class(HostClass element_class) {
+  switch (element_class) {
+    case HOST_DOUBLE: return mxDOUBLE_CLASS;
+    case HOST_SINGLE: return mxSINGLE_CLASS;
+    case HOST_INT8: return mxINT8_CLASS;
+    case HOST_UINT8: return mxUINT8_CLASS;
+    case HOST_INT16: return mxINT16_CLASS;
+    case HOST_UINT16: return mxUINT16_CLASS;
+    case HOST_INT32: return mxINT32_CLASS;
+    case HOST_UINT32: return mxUINT32_CLASS;
+    case HOST_INT64: return mxINT64_CLASS;
+    case HOST_UINT64: return mxUINT64_CLASS;
+    case HOST_OTHER: break;
+  }
+  return mxDOUBLE_CLASS;
+}
+
+void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count) {
+  mxArray* row = mxCreateUninitNumericMatrix(1, static_cast<mwSize>(count), host_mx_class(element_class), mxREAL);
+  *out = (HostArray*)row;
+  return count == 0 ? nullptr : mxGetData(row);
+}
+
+// The data block keeps its size; only the elements past count are dropped.
+void host_trim_row(HostArray* row, std::size_t count) { mxSetN((mxArray*)row, static_cast<mwSize>(count)); }
+
 void host_create_string(HostArray** out, const char* text) { *out = (HostArray*)mxCreateString(text); }
 
 void host_error_identifier(const std::exception& error, char* buffer, std::size_t capacity) {

@@ -3,6 +3,11 @@
 %   RESULT = kestrel(COMMAND, ...) runs one command of the kestrel module.
 %   Encoders and decoders stay open between calls under integer handles.
 %
+%   Simplest use, for whole arrays: BYTES = kestrel_compress(X) and
+%   X = kestrel_decompress(BYTES) do it all in one call each, keeping the
+%   class and shape of X (see help kestrel_compress). The commands below
+%   are for streams and files.
+%
 %   Read this first
 %     - An encoded stream has no header, length or end marker. The decoder
 %       must be told how many symbols to take, and must be created with the
@@ -43,6 +48,14 @@
 %     S = kestrel('decode', H, COUNT)
 %         Returns the next COUNT symbols (default 1) as a 1-by-COUNT double
 %         row. COUNT 0 gives a 1-by-0 row.
+%     S = kestrel('decode:CLASS', H, COUNT)
+%         The same symbols as a row of CLASS: uint8, int8, uint16, int16,
+%         uint32, int32, single or double (the default). Refused, before
+%         anything is decoded, when CLASS cannot hold every symbol
+%         0..NSYM-1 (uint8 with NSYM above 256, int8 above 128, ...).
+%         Of several class options the rightmost wins; an option naming no
+%         class is ignored, as any unknown option is (decode:int64 gives
+%         doubles).
 %     N = kestrel('bits', H)
 %         Number of bits the encoder H has emitted so far (pending bits and
 %         the padding of the last byte are not counted).
@@ -50,6 +63,12 @@
 %         Closes H. A memory encoder returns its bytes as a 1-by-N double row
 %         of signed values -128..127; a file encoder completes its file and
 %         returns 0; a decoder returns 0.
+%         If the result cannot be created (out of memory), the error is
+%         reported and the memory encoder stays open and unchanged: free
+%         memory and call done again, or use done:uint8.
+%     B = kestrel('done:uint8', H)
+%         As done, but a memory encoder's bytes come back as a 1-by-N uint8
+%         row holding 0..255: an eighth of the memory of doubles.
 %     R = kestrel('done', -42)
 %         Closes every coder (memory encoders' bytes are discarded); returns 0.
 %     kestrel('cleanup')
@@ -103,6 +122,10 @@
 %         FILE longer than 510 characters
 %     kestrel:symbolOutOfRange symbol out of range
 %         a symbol outside 0..NSYM-1
+%     kestrel:classTooNarrow   The class asked of decode cannot hold every
+%                              symbol of the alphabet
+%         decode:CLASS with an alphabet CLASS cannot hold; the decoder is
+%         unchanged
 %     kestrel:openFile         Could not open file
 %         FILE cannot be opened (missing, a directory, no permission)
 %     kestrel:writeFile        Could not write file
@@ -165,7 +188,7 @@
 %     y = kestrel('decode', d, numel(x));
 %     kestrel('done', d);
 %
-%   See also build_kestrel.
+%   See also kestrel_compress, kestrel_decompress, build_kestrel.
 
 % SPDX-License-Identifier: BSD-3-Clause
 

@@ -16,6 +16,7 @@ const Message MESSAGES[MESSAGE_COUNT] = {
     {"kestrel:notNumericArray", "Expected a full real numeric array"},
     {"kestrel:fileNameTooLong", "File name too long"},
     {"kestrel:outOfMemory", "out of memory"},
+    {"kestrel:classTooNarrow", "The class asked of decode cannot hold every symbol of the alphabet"},
     {"kestrel:releaseOutOfBounds", "Internal error: handler out of bounds"},
     {"kestrel:closeOutOfBounds", "Internal: handler '%d' out of bounds to close_encoder"},
     {"kestrel:bufferAllocation", "buffer allocation failure"},

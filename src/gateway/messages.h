@@ -23,6 +23,7 @@ enum MessageId {
   MSG_NOT_NUMERIC_ARRAY,
   MSG_FILE_NAME_TOO_LONG,
   MSG_OUT_OF_MEMORY,
+  MSG_CLASS_TOO_NARROW,
   // Slot table bounds, guarding against internal misuse only.
   MSG_RELEASE_OUT_OF_BOUNDS,
   MSG_CLOSE_OUT_OF_BOUNDS,

@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Reading the elements of a host array, of any numeric class, as the
-// integers the commands need: symbols (truncated to 32 bits) and bytes (the
-// low 8 bits of that integer).
+// Conversions at the host boundary, in both directions: the elements of a
+// host array of any numeric class read as the integers the commands need
+// (symbols truncated to 32 bits, bytes as the low 8 bits of that integer),
+// and symbols or bytes written into a result row of a chosen class.
+//
+// Every loop converts a whole run of elements with no call per element.
+// Where SSE2 is available (every x86-64 CPU) the common classes convert
+// several elements per instruction; elsewhere, or when built with
+// KESTREL_PORTABLE, plain loops give identical results.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +19,30 @@
 constexpr std::size_t NUMBERS_CHUNK = 4096;
 
 // Converts elements start .. start+NUMBERS_CHUNK-1 (fewer at the end) of a
-// readable array to integers in out, each as double_to_int does. Returns how
-// many were converted.
+// readable array to integers in out, each truncated toward zero; NaN and
+// values outside the signed 32-bit range give INT32_MIN (as double_to_int).
+// Returns how many were converted (0 for HOST_OTHER).
 std::size_t numbers_to_ints(const HostNumbers& numbers, std::size_t start, int32_t* out);
 
 // Converts every element to the low 8 bits of its integer into out
 // (numbers.count bytes).
 void numbers_to_bytes(const HostNumbers& numbers, uint8_t* out);
+
+// Writes count values (each representable in element_class: the caller has
+// checked the range) into elements start .. start+count-1 of row, an array
+// of element_class. element_class is any class but HOST_OTHER.
+void numbers_from_ints(const int32_t* values, std::size_t count, HostClass element_class, void* row,
+                       std::size_t start);
+
+// Writes count bytes into out as doubles holding their signed values -128..127.
+void numbers_bytes_to_signed(const uint8_t* bytes, std::size_t count, double* out);
+
+// Bytes one element of element_class takes (0 for HOST_OTHER).
+std::size_t numbers_element_size(HostClass element_class);
+
+// Test and benchmark switch: with on, every conversion takes the plain loops
+// even where the vector ones are built in, so that the two can be compared.
+void numbers_force_portable(bool on);
+
+// True when the vector loops are built in (and used unless forced off).
+bool numbers_vectorised();

@@ -8,10 +8,38 @@
 
 #include "gateway/failure.h"
 #include "gateway/gateway.h"
+#include "gateway/numbers.h"
 
 namespace {
 void (*registered_hook)() = nullptr;
 int registrations = 0;
+int rows_to_fail = 0;  // row creations still to fail, set by fake_fail_next_rows
+
+// The elements of a numeric row as doubles.
+template <typename T>
+std::vector<double> fake_row_values(const HostArray& row) {
+  std::vector<double> values(row.count);
+  const T* elements = reinterpret_cast<const T*>(row.bytes.data());
+  for (std::size_t i = 0; i < row.count; ++i) values[i] = static_cast<double>(elements[i]);
+  return values;
+}
+
+std::vector<double> fake_values(const HostArray& row) {
+  switch (row.element_class) {
+    case HOST_DOUBLE: return fake_row_values<double>(row);
+    case HOST_SINGLE: return fake_row_values<float>(row);
+    case HOST_INT8: return fake_row_values<int8_t>(row);
+    case HOST_UINT8: return fake_row_values<uint8_t>(row);
+    case HOST_INT16: return fake_row_values<int16_t>(row);
+    case HOST_UINT16: return fake_row_values<uint16_t>(row);
+    case HOST_INT32: return fake_row_values<int32_t>(row);
+    case HOST_UINT32: return fake_row_values<uint32_t>(row);
+    case HOST_INT64: return fake_row_values<int64_t>(row);
+    case HOST_UINT64: return fake_row_values<uint64_t>(row);
+    case HOST_OTHER: break;
+  }
+  return {};
+}
 }  // namespace
 
 FakeArray fake_text(const std::string& text) {
@@ -74,13 +102,28 @@ HostNumbers host_numbers(const HostArray* array) {
   return HostNumbers{array->element_class, array->count == 0 ? nullptr : array->bytes.data(), array->count};
 }
 
-double* host_create_row(HostArray** out, std::size_t count) {
-  if (count > FAKE_MAX_ROW) throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
-  auto* row = new HostArray{FAKE_NUMERIC, HOST_DOUBLE, count, {}};
-  row->bytes.resize(count * sizeof(double));
+void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count) {
+  const std::size_t size = numbers_element_size(element_class);
+  if (rows_to_fail > 0 || size == 0 || count > FAKE_MAX_ROW_BYTES / size) {
+    rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
+    throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
+  }
+  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}};
+  row->bytes.resize(count * size);
   *out = row;
-  return count == 0 ? nullptr : reinterpret_cast<double*>(row->bytes.data());
+  return count == 0 ? nullptr : row->bytes.data();
 }
+
+double* host_create_row(HostArray** out, std::size_t count) {
+  return static_cast<double*>(host_create_typed_row(out, HOST_DOUBLE, count));
+}
+
+void host_trim_row(HostArray* row, std::size_t count) {
+  row->count = count;
+  row->bytes.resize(count * numbers_element_size(row->element_class));
+}
+
+void fake_fail_next_rows(int count) { rows_to_fail = count; }
 
 void host_create_string(HostArray** out, const char* text) { *out = fake_text(text).release(); }
 
@@ -98,17 +141,23 @@ FakeResult fake_call(const std::vector<const HostArray*>& args) {
   HostArray* outputs[1] = {nullptr};
   bool failed = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
   FakeResult result{failed ? failure_message : "", failed ? failure_identifier : "", outputs[0] != nullptr,
-                    false, "", {}};
+                    false, "", {}, HOST_OTHER};
   FakeArray output(outputs[0]);  // the host discards outputs of a failed call
   if (failed || !output) return result;
   if (output->kind == FAKE_CHAR) {
     result.is_text = true;
     result.text.assign(output->bytes.begin(), output->bytes.end());
   } else {
-    result.values.resize(output->count);
-    if (output->count > 0) std::memcpy(result.values.data(), output->bytes.data(), output->count * sizeof(double));
+    result.values = fake_values(*output);
+    result.element_class = output->element_class;
   }
   return result;
+}
+
+FakeResult fake_kestrel(std::initializer_list<FakeArg> args) {
+  std::vector<const HostArray*> arrays;
+  for (const FakeArg& arg : args) arrays.push_back(arg.array.get());
+  return fake_call(arrays);
 }
 
 bool fake_unload() {

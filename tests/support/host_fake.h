@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -46,11 +47,24 @@ struct FakeResult {
   bool has_output;             // plhs[0] was set
   bool is_text;                // plhs[0] is a character row
   std::string text;            // its text, when is_text
-  std::vector<double> values;  // its elements, when a double row
+  std::vector<double> values;  // its elements as doubles, when a numeric row
+  HostClass element_class;     // the row's class, when a numeric row
 };
 
 // Runs one call of kestrel(args...) with one output requested.
 FakeResult fake_call(const std::vector<const HostArray*>& args);
+
+// One argument written in place in a call: text, a number or a double row.
+struct FakeArg {
+  FakeArray array;
+  FakeArg(const char* text) : array(fake_text(text)) {}
+  FakeArg(const std::string& text) : array(fake_text(text)) {}
+  FakeArg(int value) : array(fake_double(value)) {}
+  FakeArg(const std::vector<double>& values) : array(fake_doubles(values)) {}
+};
+
+// Runs kestrel(args...) as fake_call does: fake_kestrel({"decode", h, 5}).
+FakeResult fake_kestrel(std::initializer_list<FakeArg> args);
 
 // Runs the registered exit hook, as the host does when it unloads the module;
 // returns false when no hook was registered.
@@ -59,11 +73,16 @@ bool fake_unload();
 // Number of times the exit hook was registered since the process started.
 int fake_hook_registrations();
 
-// Outputs at most this many elements; a larger row fails as a host would,
-// with an error of its own.
+// Outputs at most this many elements of double (as many bytes of any class);
+// a larger row fails as a host would, with an error of its own.
 constexpr std::size_t FAKE_MAX_ROW = std::size_t(1) << 26;
+constexpr std::size_t FAKE_MAX_ROW_BYTES = FAKE_MAX_ROW * sizeof(double);
 constexpr const char* FAKE_NOMEM_IDENTIFIER = "Host:nomem";
 constexpr const char* FAKE_NOMEM_MESSAGE = "out of memory or dimension too large";
+
+// Makes the next count row creations fail as a row above the limit does,
+// whatever their size (0: none).
+void fake_fail_next_rows(int count);
 
 // An error the stand-in host throws itself, as a real host does.
 struct FakeHostError : std::runtime_error {
