@@ -186,7 +186,7 @@ CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t
 
 // Reports a model in which no symbol has a slice: the dump of its table for
 // an empty alphabet, then "symbol out of range".
-CODE_OUT_OF_LINE [[noreturn]] static void decoder_refuse(const FrequencyModel* model, int32_t cum) {
+[[noreturn]] CODE_OUT_OF_LINE static void decoder_refuse(const FrequencyModel* model, int32_t cum) {
   if (model->nsym == 0) decoder_dump(model, cum);
   raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
 }

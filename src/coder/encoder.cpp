@@ -93,7 +93,7 @@ CODE_OUT_OF_LINE static void encoder_settle_slowly(EncoderState* state, uint32_t
 
 // The refusal of symbol, the first of a run on an encoder that lost bytes:
 // a symbol out of range is refused as such, any other with the lost bytes.
-CODE_OUT_OF_LINE [[noreturn]] static void encoder_refuse_broken(const FrequencyModel* model, int32_t symbol) {
+[[noreturn]] CODE_OUT_OF_LINE static void encoder_refuse_broken(const FrequencyModel* model, int32_t symbol) {
   int32_t top = 0;
   int32_t bottom = 0;
   if (symbol >= 0 && symbol < model->nsym) model_slice(model, symbol, &top, &bottom);
