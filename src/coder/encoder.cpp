@@ -244,19 +244,23 @@ static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   return stream_take_contents(state->stream, length_out);
 }
 
-void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out) {
-  ByteStream* stream = state->stream;
-  uint8_t* bytes = nullptr;
-  int32_t length = 0;
-  try {
-    bytes = encoder_flush(state, &length);
-  } catch (const Failure&) {
+// Closes an encoder's stream when the finish ends, whether it raised or not;
+// a finish that gets that far closes it first and reads the result.
+struct EncoderStreamCloser {
+  EncoderState* state;  // the encoder being finished
+  ~EncoderStreamCloser() {
+    stream_close(state->stream);
     state->stream = nullptr;
-    stream_close(stream);
-    throw;
   }
+};
+
+void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out) {
+  EncoderStreamCloser closer{state};
+  int32_t length = 0;
+  uint8_t* bytes = encoder_flush(state, &length);
+  int closed = stream_close(state->stream);
   state->stream = nullptr;
-  if (stream_close(stream) != 0) {
+  if (closed != 0) {
     heap_free(bytes);
     raise_failure(MSG_WRITE_FILE);
   }

@@ -14,24 +14,25 @@
 constexpr int FILE_NAME_SIZE = 512;  // a file name of at most 510 characters and its NUL
 
 static bool exit_hook_registered = false;  // set once the exit hook is registered for this load
-static int creating_handle = -1;           // slot of the creation under way, -1 when none
 
+// When the host unloads the module, its exit hook (host_mex.cpp) runs
+// gateway_unload, which runs close_all (registry/slots.cpp): close_encoder
+// on every slot in turn, whose encoder_finish (coder/encoder.cpp) completes
+// the file of every open file encoder.
 void command_setup() {
-  creating_handle = -1;
   if (exit_hook_registered) return;
   host_register_exit_hook(gateway_unload);
   exit_hook_registered = true;
 }
 
-void command_give_back() noexcept {
-  if (creating_handle < 0) return;
-  CoderSlot* slot = &coder_table.slots[creating_handle];
+void command_give_back(const CommandCall& call) noexcept {
+  if (call.creating < 0) return;
+  CoderSlot* slot = &coder_table.slots[call.creating];
   stream_close(slot->encoder.stream);
   slot->encoder.stream = nullptr;
   decoder_close(&slot->decoder);
   model_release(&slot->model);
   slot->in_use = 0;
-  creating_handle = -1;
 }
 
 // Reads and validates the handle in argument 2; ALL_HANDLES only when allowed.
@@ -66,7 +67,7 @@ static int command_take_slot(CommandCall& call, int32_t nsym, int32_t is_decoder
     call.result_value = -1;
     return -1;
   }
-  creating_handle = handle;
+  call.creating = handle;
   CoderSlot* slot = &coder_table.slots[handle];
   slot->encoder.stream = nullptr;
   slot->decoder.stream = nullptr;
@@ -82,7 +83,7 @@ static void command_end_creation(CommandCall& call, int handle, int started) {
     release_slot(handle);
     handle = -1;
   }
-  creating_handle = -1;
+  call.creating = -1;
   call.result_value = handle;
 }
 

@@ -10,9 +10,10 @@
 // Registers the exit hook on the first call of each load.
 void command_setup();
 
-// After a failed call: frees the slot of a creation that was cut short, with
-// its model and any stream already opened, so that the table is as it was.
-void command_give_back() noexcept;
+// After a failed call: frees the slot of the creation the call had under way
+// (call.creating), with its model and any stream already opened, so that the
+// table is as it was. Nothing when no creation was under way.
+void command_give_back(const CommandCall& call) noexcept;
 
 void command_new_encoder(CommandCall& call);
 void command_new_decoder(CommandCall& call);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Failure channel: any routine below the gateway gives up on the current call
 // with raise_failure(id). The message's identifier and text are kept in
-// failure_identifier and failure_message and a Failure is thrown; only the
-// gateway frame and the exit hook catch it. Routines in between run no code
-// of their own on the way out; the records they keep in a coder slot stay as
-// they were, and only temporaries of the call (owned by scope guards) are
-// released.
+// failure_identifier and failure_message and a Failure is thrown. Three places
+// catch it: the gateway frame, which reports it; the exit hook, which has no
+// one to report to; and close_all, which goes on closing the other slots and
+// raises the first failure again. Routines in between run no code of their
+// own on the way out: what they must release is held by scope guards
+// (HeapBlock, the slot and stream guards), and records kept in a coder slot
+// stay as they were.
 #pragma once
 
 #include "gateway/messages.h"

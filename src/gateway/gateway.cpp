@@ -105,6 +105,7 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
   call.plhs = plhs;
   call.result_value = 0;
   call.result_kind = RESULT_SCALAR;
+  call.creating = -1;
   try {
     command_setup();
     gateway_run(call);
@@ -119,7 +120,7 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
   } catch (...) {
     failure_keep(message_identifier(MSG_INTERNAL_FAULT), message_text(MSG_INTERNAL_FAULT));
   }
-  command_give_back();
+  command_give_back(call);
   return true;
 }
 

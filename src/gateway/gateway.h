@@ -30,6 +30,7 @@ struct CommandCall {
   const char* options[OPTION_CAPACITY];    // options right to left, ended by nullptr
   double result_value;                     // scalar result, initially 0
   ResultKind result_kind;                  // initially RESULT_SCALAR
+  int creating;                            // slot of a creation under way, given back if the call fails; -1: none
 };
 
 // Runs one call. Returns false on success; true when the call failed, with

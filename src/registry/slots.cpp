@@ -24,6 +24,16 @@ void release_slot(int handle) {
   coder_table.slots[handle].in_use = 0;
 }
 
+// Releases a slot's model and frees the slot when closing it ends, whether
+// closing raised or not.
+struct SlotRelease {
+  CoderSlot* slot;  // a taken slot being closed
+  ~SlotRelease() {
+    model_release(&slot->model);
+    slot->in_use = 0;
+  }
+};
+
 // Ends the coder of a taken slot; its stream is closed whatever happens.
 static void slot_close_coder(CoderSlot* slot, uint8_t** bytes, int32_t* count) {
   if (slot->is_decoder == 0) {
@@ -38,15 +48,8 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, handle);
   CoderSlot* slot = &coder_table.slots[handle];
   if (slot->in_use == 0) return;
-  try {
-    slot_close_coder(slot, bytes, count);
-  } catch (const Failure&) {
-    model_release(&slot->model);
-    release_slot(handle);
-    throw;
-  }
-  model_release(&slot->model);
-  release_slot(handle);
+  SlotRelease release{slot};
+  slot_close_coder(slot, bytes, count);
 }
 
 void close_all() {

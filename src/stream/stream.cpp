@@ -30,13 +30,10 @@ static ByteStream* stream_take_record() {
 
 static ByteStream* stream_open_memory(const uint8_t* bytes, int32_t length) {
   ByteStream* stream = stream_take_record();
-  try {
-    stream->memory = buffer_create(bytes, length);
-  } catch (const Failure&) {
-    heap_free(stream);
-    throw;
-  }
+  HeapBlock record{reinterpret_cast<unsigned char*>(stream)};  // freed if the buffer cannot be had
+  stream->memory = buffer_create(bytes, length);
   stream->is_memory = 1;
+  record.data = nullptr;
   return stream;
 }
 
