@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-// First block of a memory writer: small enough that a short stream wastes
-// little. A full block then doubles, so that a writer of n bytes copies O(n)
-// bytes in all however its blocks move.
+// The size of a memory writer's first block, not a fixed step: a full block
+// then doubles. Small enough that a short stream wastes little; doubling
+// means a writer of n bytes copies O(n) bytes in all however its blocks move.
 constexpr int32_t BUFFER_GROWTH = 1024;
 
 struct ByteBuffer {

@@ -11,7 +11,7 @@ Bytes contents_of(const ByteStream* stream) {
   return take_bytes(bytes, count);
 }
 
-TEST(MemoryWriter, GrowsByAKilobyteWhenFullAndKeepsEveryByteInOrder) {
+TEST(MemoryWriter, StartsWithAKilobyteThenDoublesWhenFullAndKeepsEveryByteInOrder) {
   long live = heap_live_blocks();
   ByteStream* stream = stream_open_memory_writer();
   EXPECT_TRUE(contents_of(stream).empty());
