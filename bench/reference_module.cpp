@@ -2,61 +2,91 @@
 // The coder operations of the module, carried out by the straightforward
 // coder: linked with the same gateway, slot table and streams instead of the
 // fast coder, it makes kestrel_reference.mex, which the Octave benchmark
-// times beside kestrel.mex. Each straightforward record lives in the storage
-// of the fast record of its slot, which is larger and equally aligned.
-#include <new>
-
+// times beside kestrel.mex. The commands hand over the records of a slot of
+// the coder table; the straightforward records live in tables of their own,
+// at the same index. The fast model keeps the alphabet size and the
+// adaptivity that the commands read.
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "reference/reference_coder.h"
+#include "registry/slots.h"
 
-static_assert(sizeof(ReferenceModel) <= sizeof(FrequencyModel) && alignof(ReferenceModel) <= alignof(FrequencyModel),
-              "a reference model fits in a model's storage");
-static_assert(sizeof(ReferenceEncoder) <= sizeof(EncoderState) && alignof(ReferenceEncoder) <= alignof(EncoderState),
-              "a reference encoder fits in an encoder's storage");
-static_assert(sizeof(ReferenceDecoder) <= sizeof(DecoderState) && alignof(ReferenceDecoder) <= alignof(DecoderState),
-              "a reference decoder fits in a decoder's storage");
+static ReferenceModel reference_models[SLOT_COUNT];      // the model of each slot
+static ReferenceEncoder reference_encoders[SLOT_COUNT];  // the encoder of each slot
+static ReferenceDecoder reference_decoders[SLOT_COUNT];  // the decoder of each slot
 
-static ReferenceModel* as_reference(FrequencyModel* model) { return reinterpret_cast<ReferenceModel*>(model); }
-static ReferenceEncoder* as_reference(EncoderState* state) { return reinterpret_cast<ReferenceEncoder*>(state); }
-static ReferenceDecoder* as_reference(DecoderState* state) { return reinterpret_cast<ReferenceDecoder*>(state); }
-
-int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
-  return reference_model_init(new (model) ReferenceModel{}, nsym, counts, adaptive);
+// The index of the slot whose field record is.
+template <typename Record>
+static int reference_slot(const Record* record, Record CoderSlot::*field) {
+  int handle = 0;
+  while (handle < SLOT_COUNT - 1 && &(coder_table.slots[handle].*field) != record) ++handle;
+  return handle;
 }
 
-void model_release(FrequencyModel* model) { reference_model_release(as_reference(model)); }
+static ReferenceModel* reference_of(const FrequencyModel* model) {
+  return &reference_models[reference_slot(model, &CoderSlot::model)];
+}
+static ReferenceEncoder* reference_of(const EncoderState* state) {
+  return &reference_encoders[reference_slot(state, &CoderSlot::encoder)];
+}
+static ReferenceDecoder* reference_of(const DecoderState* state) {
+  return &reference_decoders[reference_slot(state, &CoderSlot::decoder)];
+}
+
+int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
+  *model = FrequencyModel{};
+  ReferenceModel* reference = reference_of(model);
+  *reference = ReferenceModel{};
+  reference_model_init(reference, nsym, counts, adaptive);
+  model->nsym = nsym;
+  model->adaptive = adaptive;
+  return 0;
+}
+
+void model_release(FrequencyModel* model) {
+  reference_model_release(reference_of(model));
+  model->nsym = 0;
+}
 
 int encoder_start(EncoderState* state, const char* path, const char* mode) {
-  return reference_encoder_start(as_reference(state), path, mode);
+  return reference_encoder_start(reference_of(state), path, mode);
 }
 
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
-  return reference_encoder_encode(as_reference(state), as_reference(model), symbol);
+  return reference_encoder_encode(reference_of(state), reference_of(model), symbol);
 }
 
-int64_t encoder_bits_written(const EncoderState* state) {
-  return reference_encoder_bits_written(reinterpret_cast<const ReferenceEncoder*>(state));
+void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
+  ReferenceEncoder* encoder = reference_of(state);
+  ReferenceModel* reference = reference_of(model);
+  for (size_t i = 0; i < count; ++i) reference_encoder_encode(encoder, reference, symbols[i]);
+}
+
+int64_t encoder_bits_written(const EncoderState* state) { return reference_encoder_bits_written(reference_of(state)); }
+
+int64_t encoder_output_bound(const EncoderState* state) {
+  const ReferenceEncoder* encoder = reference_of(state);
+  if (encoder->stream == nullptr || !encoder->stream->is_memory) return 0;
+  int64_t final_bits = (8 - encoder->bits_to_go) + encoder->bits_to_follow + 2;
+  return encoder->stream->memory->pos + final_bits / 8 + 1;
 }
 
 void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out) {
-  reference_encoder_finish(as_reference(state), bytes_out, length_out);
+  reference_encoder_finish(reference_of(state), bytes_out, length_out);
 }
 
 int decoder_start(DecoderState* state, const void* source, int64_t count_or_offset, int from_memory) {
-  return reference_decoder_start(as_reference(state), source, count_or_offset, from_memory);
+  return reference_decoder_start(reference_of(state), source, count_or_offset, from_memory);
 }
 
 int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {
-  return reference_decoder_decode(as_reference(state), as_reference(model));
-}
-
-void decoder_close(DecoderState* state) { reference_decoder_close(as_reference(state)); }
-
-void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  for (size_t i = 0; i < count; ++i) reference_encoder_encode(as_reference(state), as_reference(model), symbols[i]);
+  return reference_decoder_decode(reference_of(state), reference_of(model));
 }
 
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  for (size_t i = 0; i < count; ++i) symbols[i] = reference_decoder_decode(as_reference(state), as_reference(model));
+  ReferenceDecoder* decoder = reference_of(state);
+  ReferenceModel* reference = reference_of(model);
+  for (size_t i = 0; i < count; ++i) symbols[i] = reference_decoder_decode(decoder, reference);
 }
+
+void decoder_close(DecoderState* state) { reference_decoder_close(reference_of(state)); }
