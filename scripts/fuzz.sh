@@ -5,7 +5,7 @@
 # corpus beside the committed one, which seeds it.
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
+./scripts/deps.sh cmake ninja-build clang libclang-rt-dev
 target=${1:?usage: scripts/fuzz.sh fuzz_target [libFuzzer flags]}
 shift
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
