@@ -9,4 +9,4 @@ KESTREL_EXTRA_PACKAGES=octave-communications ./scripts/deps.sh
 ./scripts/build.sh --target kestrel_bench kestrel_mex kestrel_reference_mex
 build/bench/kestrel_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
 octave-cli --no-gui --quiet --norc --no-history --eval \
-  "addpath('build'); addpath('bench'); kestrel_benchmark('$(pwd)/build/bench/kestrel_bench')"
+  "addpath('build'); addpath('bench'); kestrel_benchmark"
