@@ -36,8 +36,9 @@ add_custom_target(kestrel_m_functions ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrel_co
                   ${CMAKE_BINARY_DIR}/kestrel_decompress.m)
 
 # kestrel_reference.mex: the same module over the straightforward coder, for
-# the Octave benchmark only, built with the module's flags so that the two
-# are timed alike.
+# the Octave benchmark and the Octave tests (which compare the two through
+# the same commands), built with the module's flags so that the two are
+# timed alike. Built by default along with the tests.
 set(KESTREL_REFERENCE_SOURCES ${KESTREL_MODULE_SOURCES})
 list(FILTER KESTREL_REFERENCE_SOURCES EXCLUDE REGEX "src/coder/(model|encoder|decoder)\\.cpp$")
 list(APPEND KESTREL_REFERENCE_SOURCES ${CMAKE_SOURCE_DIR}/bench/reference_module.cpp
@@ -54,4 +55,8 @@ add_custom_command(
   WORKING_DIRECTORY ${KESTREL_REFERENCE_OBJECTS}
   COMMENT "Building kestrel_reference.mex with mkoctfile --mex"
   VERBATIM)
-add_custom_target(kestrel_reference_mex DEPENDS ${KESTREL_REFERENCE_MEX})
+if(KESTREL_TESTS)
+  add_custom_target(kestrel_reference_mex ALL DEPENDS ${KESTREL_REFERENCE_MEX})
+else()
+  add_custom_target(kestrel_reference_mex DEPENDS ${KESTREL_REFERENCE_MEX})
+endif()

@@ -1,30 +1,41 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Encoder and decoder on known streams: exact bytes and bit counts, the bit
 // order, the end of the input, start offsets and the encoder's mode letter.
+#include <cstdlib>
 #include <cstring>
 
 #include "coder_support.h"
 
 namespace {
 
-const struct KnownStream {
+struct KnownStream {
   int32_t nsym;
   Symbols symbols;
   Bytes bytes;
   int64_t bits_before_finish, bits_after_finish;  // -1: not checked
-} known_streams[] = {
-    {2, {}, {0x02}, 0, 2},
-    {256, {}, {0x02}, 0, 2},
-    {2, {0}, {0x05}, 1, 3},
-    {2, {1}, {0x04}, 1, 3},
-    {3, {0, 1, 2}, {0x03}, 1, 6},
-    {4, {3, 3, 3, 3}, {0x40}, -1, -1},
-    {4, {0, 1, 2, 3}, {0xDB, 0x03}, 5, 10},
-    {256, {97, 98, 99}, {0x79, 0x39, 0xBF, 0x01}, 22, 25},
-    {2, {0, 0, 0, 1, 1, 1}, {0x03, 0x00}, 1, 8},  // five follow bits still pending before finishing
-    {1, {0}, {0x02}, 0, 2},
-    {1, Symbols(5000, 0), {0x02}, 0, 2},
+  std::vector<int64_t> bits_after_each;          // from the start; empty: not checked
 };
+
+// Numbers separated by blanks; "s*n" stands for n copies of s.
+template <typename Number>
+std::vector<Number> parse_numbers(const char* text, int base) {
+  std::vector<Number> numbers;
+  for (char* at = const_cast<char*>(text); *at != '\0';) {
+    long value = std::strtol(at, &at, base);
+    long copies = *at == '*' ? std::strtol(at + 1, &at, 10) : 1;
+    numbers.insert(numbers.end(), static_cast<size_t>(copies), static_cast<Number>(value));
+    while (*at == ' ') ++at;
+  }
+  return numbers;
+}
+
+#define KNOWN_STREAM(nsym, symbols, bytes, before, after, each)                                         \
+  KnownStream{nsym, parse_numbers<int32_t>(symbols, 10), parse_numbers<uint8_t>(bytes, 16), before, after, \
+              parse_numbers<int64_t>(each, 10)},
+const KnownStream known_streams[] = {
+#include "data/known_streams.def"
+};
+#undef KNOWN_STREAM
 
 TEST(KnownStreams, EncodeToTheirExactBytesInMemoryAndInFiles) {
   TempDir dir;
@@ -37,10 +48,12 @@ TEST(KnownStreams, EncodeToTheirExactBytesInMemoryAndInFiles) {
     EXPECT_EQ(0, coding.bits_after[0]);
     if (known.bits_before_finish >= 0) { EXPECT_EQ(known.bits_before_finish, coding.bits_after.rbegin()[1]); }
     if (known.bits_after_finish >= 0) { EXPECT_EQ(known.bits_after_finish, after_finish); }
+    if (!known.bits_after_each.empty()) {
+      EXPECT_EQ(known.bits_after_each, std::vector<int64_t>(coding.bits_after.begin(), coding.bits_after.end() - 1));
+    }
     EXPECT_EQ(Bytes(), encode_symbols(known.nsym, known.symbols, dir.file("known")).bytes);
     EXPECT_EQ(known.bytes, read_file(dir.file("known")));
   }
-  EXPECT_EQ((std::vector<int64_t>{0, 2, 2, 5, 5, 10}), encode_symbols(4, {0, 1, 2, 3}).bits_after);
 }
 
 TEST(KnownStreams, DecodeBackFromMemoryAndFromFiles) {
