@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Files as each platform keeps them: every byte value passing unchanged (no
 // line-end translation, no end-of-file byte), offsets and appends past 4 GiB,
-// and names outside ASCII, whose length is counted in characters. Commands
-// run through the gateway with the stand-in host, which hands over UTF-8 as
-// Octave does.
+// and names outside ASCII, whose length is counted in characters; and the
+// end of the module's life with files open. Commands run through the gateway
+// with the stand-in host, which hands over UTF-8 as Octave does.
 #include "coder_support.h"
 #include "gateway/host.h"
+#include "registry/slots.h"
 #include "support/host_fake.h"
 
 namespace {
@@ -159,6 +160,37 @@ TEST(FileNames, LengthIsCountedInCharactersUpTo510) {
     EXPECT_EQ("File name too long", refused) << command;
   }
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(too_long)));
+}
+
+// The table, the hook's flag and the failure buffers are static storage of
+// the module's image, set at load without constructors: a DLL or shared
+// object loaded again starts with every slot free. Within one load the hook
+// is registered once, and unloading must leave no file open (on Windows an
+// open file could not be removed).
+TEST(ModuleUnload, ClosesEveryCoderCompletesFilesAndFreesTheTable) {
+  TempDir dir;
+  const std::string written = dir.file("données-écrites.bin"), read = dir.file("lues.bin");
+  const long live = heap_live_blocks();
+  ASSERT_EQ(0, create("new_encoder", read, 256));
+  use_and_close("encode", 0, SECOND);
+  const int file_encoder = create("new_encoder", written, 256), memory_encoder = create("new_encoder", "", 256);
+  const int file_decoder = create("new_decoder", read, 256);
+  ASSERT_EQ((std::vector<int>{0, 1, 2}), (std::vector<int>{file_encoder, memory_encoder, file_decoder}));
+  for (int handle : {file_encoder, memory_encoder}) {
+    FakeArray args[] = {fake_text("encode"), fake_double(handle), fake_doubles(FIRST)};
+    EXPECT_EQ("", fake_call({args[0].get(), args[1].get(), args[2].get()}).error);
+  }
+  EXPECT_EQ(1, fake_hook_registrations());
+
+  EXPECT_TRUE(fake_unload());
+  for (const CoderSlot& slot : coder_table.slots) EXPECT_EQ(0, slot.in_use);
+  EXPECT_EQ(live, heap_live_blocks());
+  EXPECT_EQ(FIRST, decode_all("new_decoder", written, FIRST.size()));
+  EXPECT_TRUE(std::filesystem::remove(std::filesystem::u8path(written)));
+  EXPECT_TRUE(std::filesystem::remove(std::filesystem::u8path(read)));
+  EXPECT_EQ(0, create("new_encoder", "", 4));  // the module goes on with its table all free
+  EXPECT_EQ((Row{-37, 3}), use_and_close("encode", 0, {0, 1, 2, 3}));
+  EXPECT_EQ(1, fake_hook_registrations());
 }
 
 }  // namespace
