@@ -25,4 +25,4 @@ find_program(KESTREL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_RO
 set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix the tests run in")
 # WINEDLLOVERRIDES: no Mono or Gecko installer when the prefix is first made.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env WINEPREFIX=${KESTREL_WINEPREFIX} WINEDEBUG=-all
-    WINEDLLOVERRIDES=mscoree,mshtml= ${KESTREL_WINE})
+    WINEDLLOVERRIDES=mscoree,mshtml= /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${KESTREL_WINE})

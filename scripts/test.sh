@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # Runs every test: the C++ tests of the core, the fuzz corpora and the Octave
 # tests of kestrel.mex in build/, then the C++ tests and fuzz corpora again
-# built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
+# built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/,
+# then for Windows, arm64, libc++ and the portable coder (scripts/cross.sh).
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
@@ -13,3 +14,4 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 "$@")
+./scripts/cross.sh
