@@ -43,10 +43,10 @@ wine_prefix() {
   wineserver=/usr/lib/wine/wineserver64
   [ -x "$wine" ] || wine=$(command -v wine)
   [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
-  started=$(date +%s)
+  prefix_started=$(date +%s)
   "$wine" wineboot --init >/dev/null 2>&1 </dev/null
   "$wineserver" -w
-  echo "cross.sh: wine prefix made in $(($(date +%s) - started)) s"
+  echo "cross.sh: wine prefix made in $(($(date +%s) - prefix_started)) s"
 }
 
 target_windows() {
