@@ -5,7 +5,8 @@
 # installed as users install it; the C++ tests of the core, the fuzz corpora
 # and the Octave tests of build/kestrel.mex; then the C++ tests and fuzz
 # corpora again built with AddressSanitizer and UndefinedBehaviorSanitizer in
-# build-asan/. Arguments go to both ctest runs.
+# build-asan/; then the tests for Windows, arm64, libc++ and the portable
+# coder (scripts/cross.sh). Arguments go to both ctest runs.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -19,3 +20,4 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 "$@")
+./scripts/cross.sh

@@ -11,7 +11,11 @@
 #include "gateway/numbers.h"
 #include "registry/slots.h"
 
-constexpr int FILE_NAME_SIZE = 512;  // a file name of at most 510 characters and its NUL
+// Longest file name, counted in the characters the caller passed (see
+// host_get_string), and the buffer for its UTF-8 bytes: at most 4 a character
+// (3 a UTF-16 unit), and a NUL.
+constexpr int FILE_NAME_CHARACTERS = 510;
+constexpr int FILE_NAME_SIZE = 4 * FILE_NAME_CHARACTERS + 1;
 
 static bool exit_hook_registered = false;  // set once the exit hook is registered for this load
 
@@ -51,9 +55,8 @@ static int command_read_handle(const CommandCall& call, bool allow_all) {
 static int32_t command_read_creation(const CommandCall& call, char* name) {
   if (call.nrhs < 2) raise_failure(MSG_FEW_ARGUMENTS);
   if (!host_is_char(call.prhs[1])) raise_failure(MSG_NOT_A_STRING);
-  if (host_get_string(call.prhs[1], name, FILE_NAME_SIZE - 1) >= FILE_NAME_SIZE - 1) {
-    raise_failure(MSG_FILE_NAME_TOO_LONG);
-  }
+  HostText text = host_get_string(call.prhs[1], name, FILE_NAME_SIZE);
+  if (text.characters > FILE_NAME_CHARACTERS || text.bytes >= FILE_NAME_SIZE) raise_failure(MSG_FILE_NAME_TOO_LONG);
   if (call.nrhs < 3) raise_failure(MSG_FEW_ARGUMENTS);
   if (!host_is_numeric(call.prhs[2])) raise_failure(MSG_EXPECTED_INT);
   return double_to_int(host_get_scalar(call.prhs[2]));

@@ -32,10 +32,24 @@ struct HostNumbers {
 bool host_is_char(const HostArray* array);     // true exactly for character arrays
 bool host_is_numeric(const HostArray* array);  // numeric classes; not char, logical, cell, struct
 
-// Copies at most capacity-1 bytes of a character array's text and a NUL into
-// buffer (capacity >= 1). Returns the byte length of the whole text, so a
-// result of capacity or more means the copy was cut.
-std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity);
+// The length of a character array's text, two ways.
+struct HostText {
+  std::size_t bytes;       // of its UTF-8 form; capacity or more: the copy was cut
+  std::size_t characters;  // as the caller counts them: a MATLAB array's elements (UTF-16
+                           // units), the characters of an Octave array's UTF-8 bytes
+};
+
+// Copies at most capacity-1 bytes of a character array's text, as UTF-8, and a
+// NUL into buffer (capacity >= 1), and returns the whole text's lengths.
+HostText host_get_string(const HostArray* array, char* buffer, std::size_t capacity);
+
+// Characters of bytes (>= 0) bytes of UTF-8 text: every byte that does not
+// continue a sequence (10xxxxxx), so that a stray continuation byte counts none.
+inline std::size_t host_utf8_characters(const char* text, std::size_t bytes) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < bytes; ++i) characters += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+  return characters;
+}
 
 // First element of a numeric array as a double; NaN when the array is empty.
 double host_get_scalar(const HostArray* array);

@@ -27,18 +27,33 @@ bool host_is_char(const HostArray* array) { return mxIsChar(host_mx(array)); }
 
 bool host_is_numeric(const HostArray* array) { return mxIsNumeric(host_mx(array)); }
 
-std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
+// Octave's character arrays hold UTF-8 bytes, which mxGetString copies as
+// they are. MATLAB's hold UTF-16 units, which mxGetString would turn into the
+// system's code page; mxArrayToUTF8String gives UTF-8.
+HostText host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
   const mxArray* text = host_mx(array);
   buffer[0] = '\0';
-  if (mxGetString(text, buffer, static_cast<mwSize>(capacity)) == 0) return std::strlen(buffer);
+#if defined(HAVE_OCTAVE)
+  if (mxGetString(text, buffer, static_cast<mwSize>(capacity)) == 0) {
+    std::size_t length = std::strlen(buffer);
+    return HostText{length, host_utf8_characters(buffer, length)};
+  }
   char* whole = mxArrayToString(text);  // the text did not fit: cut it here
-  if (whole == nullptr) return capacity;
+#else
+  char* whole = mxArrayToUTF8String(text);
+#endif
+  if (whole == nullptr) return HostText{capacity, mxGetNumberOfElements(text)};
   std::size_t length = std::strlen(whole);
   std::size_t kept = length < capacity - 1 ? length : capacity - 1;
   std::memcpy(buffer, whole, kept);
   buffer[kept] = '\0';
+#if defined(HAVE_OCTAVE)
+  HostText lengths{length, host_utf8_characters(whole, length)};
+#else
+  HostText lengths{length, mxGetNumberOfElements(text)};
+#endif
   mxFree(whole);
-  return length;
+  return lengths;
 }
 
 double host_get_scalar(const HostArray* array) {
@@ -139,8 +154,12 @@ void host_register_exit_hook(void (*hook)()) {
   mexAtExit(host_exit_hook);
 }
 
-// The module exports this one symbol; the build hides all others.
-#if defined(__GNUC__)
+// The module exports this one symbol; the build hides all others. A DLL
+// marked with an export of its own exports nothing else, whatever the linker
+// would export by default.
+#if defined(_WIN32)
+#define KESTREL_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
 #define KESTREL_EXPORT __attribute__((visibility("default")))
 #else
 #define KESTREL_EXPORT

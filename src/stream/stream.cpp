@@ -9,6 +9,15 @@
 #include "gateway/messages.h"
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <wchar.h>
+#include <windows.h>  // MultiByteToWideChar, GetFullPathNameW
+
 #define fseeko _fseeki64
 #define ftello _ftelli64
 #define fstat _fstat64
@@ -49,9 +58,44 @@ static bool file_is_directory(FILE* file) {
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+#if defined(_WIN32)
+// Longest path a file stream opens, in UTF-16 units with its NUL, as given and
+// once made absolute: room for the longest name the commands pass (510
+// characters, at most 1020 units) and a long current folder before it.
+constexpr int STREAM_WIDE_PATH_SIZE = 2048;
+
+// Opens the absolute form of wide (from its current folder) behind "\\?\"
+// ("\\?\UNC" for a share): the one form Windows opens past MAX_PATH units.
+static FILE* stream_open_long_path(const wchar_t* wide, const wchar_t* mode) {
+  wchar_t full[STREAM_WIDE_PATH_SIZE + 8];  // 8 units of room for the prefix
+  DWORD length = GetFullPathNameW(wide, STREAM_WIDE_PATH_SIZE, full + 8, nullptr);
+  if (length == 0 || length >= STREAM_WIDE_PATH_SIZE) return nullptr;
+  bool share = full[8] == L'\\' && full[9] == L'\\';
+  wchar_t* start = share ? full + 2 : full + 4;  // "\\?\UNC" replaces the share's first '\'
+  wmemcpy(start, share ? L"\\\\?\\UNC" : L"\\\\?\\", share ? 7 : 4);
+  return _wfopen(start, mode);
+}
+
+// Windows' fopen reads a name in the ANSI code page, but hosts hand over
+// UTF-8: the name is converted to UTF-16 and opened with the wide-character
+// open. nullptr when path is not UTF-8, is too long, or cannot be opened.
+static FILE* stream_fopen(const char* path, const char* mode) {
+  wchar_t wide[STREAM_WIDE_PATH_SIZE];
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, STREAM_WIDE_PATH_SIZE);
+  if (units == 0) return nullptr;
+  wchar_t wide_mode[4] = {0, 0, 0, 0};  // "wb", "ab" or "rb": ASCII
+  for (int i = 0; i < 3 && mode[i] != '\0'; ++i) wide_mode[i] = static_cast<wchar_t>(mode[i]);
+  if (units - 1 < MAX_PATH || wcsncmp(wide, L"\\\\?\\", 4) == 0) return _wfopen(wide, wide_mode);
+  return stream_open_long_path(wide, wide_mode);
+}
+#else
+// Names are bytes here, passed on as the host gave them.
+static FILE* stream_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
+#endif
+
 ByteStream* stream_open_file(const char* path, const char* mode) {
   ByteStream* stream = stream_take_record();
-  FILE* file = std::fopen(path, mode);
+  FILE* file = stream_fopen(path, mode);
   if (file != nullptr && file_is_directory(file)) {
     std::fclose(file);
     file = nullptr;

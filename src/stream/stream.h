@@ -23,9 +23,12 @@ ByteStream* stream_open_memory_writer();
 // caller may free bytes at once. Raises as stream_open_memory_writer.
 ByteStream* stream_open_memory_reader(const uint8_t* bytes, int32_t length);
 
-// File stream on path opened with mode "wb", "ab" or "rb". Raises "stream
+// File stream on path opened with mode "wb", "ab" or "rb" (binary: bytes pass
+// unchanged). path is the host's text: bytes handed to the system as they are,
+// but on Windows UTF-8, opened through UTF-16 at any length. Raises "stream
 // allocation failure", or "Could not open file" when the file cannot be opened
-// in that mode (a directory cannot be opened for reading either).
+// in that mode (a directory cannot be opened for reading either; on Windows,
+// neither can a path that is not UTF-8 or longer than 2047 UTF-16 units).
 ByteStream* stream_open_file(const char* path, const char* mode);
 
 // Writes the low 8 bits of byte. Returns the written byte, or -1 when a file

@@ -3,13 +3,12 @@
 // one-call encode and decode runs over uniform adaptive models.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,12 +36,18 @@ std::string failure_of(F&& f) {
   return "";
 }
 
-// A scratch directory, removed with its contents at scope end.
+// A new scratch directory of a random name, removed with its contents at
+// scope end.
 struct TempDir {
   std::filesystem::path root;
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) root = pattern;
+    std::random_device random;
+    const std::filesystem::path parent = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && root.empty(); ++attempt) {
+      std::filesystem::path candidate = parent / ("kestrel-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) root = candidate;
+    }
     EXPECT_FALSE(root.empty()) << "no scratch directory";
   }
   ~TempDir() { std::error_code ignored; std::filesystem::remove_all(root, ignored); }

@@ -3,11 +3,16 @@
 // failing in turn, files that cannot be written, opened or positioned, file
 // descriptors running out, and unloading with a file that cannot be written.
 // Every call goes through the real gateway with the stand-in host.
+#if defined(_WIN32)
+#include <io.h>
+#include <stdlib.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <functional>
@@ -78,6 +83,21 @@ std::vector<int> in_use_flags() {
 }
 const std::vector<int> ALL_FREE(SLOT_COUNT, 0);
 
+#if defined(_WIN32)
+// The C runtime's descriptors that hold a file (Windows has no /proc/self/fd);
+// asking about a closed one must not end the process, as the runtime's
+// default handler of invalid arguments may.
+std::vector<int> open_descriptors() {
+  const _invalid_parameter_handler previous =
+      _set_invalid_parameter_handler([](const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {});
+  std::vector<int> fds;
+  for (int fd = 0; fd < 2048; ++fd) {
+    if (_get_osfhandle(fd) != -1) fds.push_back(fd);
+  }
+  _set_invalid_parameter_handler(previous);
+  return fds;
+}
+#else
 std::vector<int> open_descriptors() {
   std::vector<int> fds;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -85,7 +105,9 @@ std::vector<int> open_descriptors() {
   }
   return fds;
 }
+#endif
 
+#if !defined(_WIN32)
 // Checks made in a forked child: the number of the first that failed, 0 if none.
 struct ChildChecks {
   int made = 0, first_failed = 0;
@@ -102,6 +124,7 @@ int in_child(const std::function<int()>& body) {
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
+#endif
 
 class FaultCommands : public testing::Test {
  protected:
@@ -266,6 +289,9 @@ TEST_F(FaultCommands, ARowTheHostCannotCreateReportsTheHostsOwnErrorAndIdentifie
 }
 
 TEST_F(FaultFiles, FileSizeLimitReportsTheLostBytesAndKeepsThoseWritten) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows sets no limit on file sizes (setrlimit)";
+#else
   constexpr rlim_t LIMIT = 5000;  // not a multiple of the I/O library's buffer: the last write is partial
   const std::string path = dir_.file("limited");
   const Row input = symbols(20000, 7);
@@ -286,6 +312,7 @@ TEST_F(FaultFiles, FileSizeLimitReportsTheLostBytesAndKeepsThoseWritten) {
   for (double byte : encode_memory(input)) expected.push_back(static_cast<uint8_t>(static_cast<int>(byte)));
   ASSERT_GT(expected.size(), LIMIT);
   EXPECT_EQ(Bytes(expected.begin(), expected.begin() + LIMIT), read_file(path));
+#endif
 }
 
 TEST_F(FaultFiles, FilesThatCannotBeOpenedOrPositionedAreRefusedAndTheSlotIsFreeAgain) {
@@ -310,6 +337,9 @@ TEST_F(FaultFiles, FilesThatCannotBeOpenedOrPositionedAreRefusedAndTheSlotIsFree
 }
 
 TEST_F(FaultFiles, ReadOnlyFileIsRefusedForAppendAndTruncateAndKeepsItsContents) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "needs fork and an unprivileged user for permission bits to hold";
+#else
   const std::string path = dir_.file("read-only");
   const Bytes original{1, 2, 3, 250};
   write_file(path, original);
@@ -329,9 +359,13 @@ TEST_F(FaultFiles, ReadOnlyFileIsRefusedForAppendAndTruncateAndKeepsItsContents)
     })) << command << ": number of the first check that failed in the child";
     EXPECT_EQ(original, read_file(path)) << command;
   }
+#endif
 }
 
 TEST_F(FaultFiles, RunningOutOfDescriptorsRefusesOneEncoderAndSparesTheOthers) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows sets no limit on descriptors (setrlimit)";
+#else
   EXPECT_EQ(0, in_child([&] {
     ChildChecks check;
     const std::vector<int> fds = open_descriptors();
@@ -358,6 +392,7 @@ TEST_F(FaultFiles, RunningOutOfDescriptorsRefusesOneEncoderAndSparesTheOthers) {
     check(open_descriptors().size() == fds.size());
     return check.first_failed;
   })) << "number of the first check that failed in the child";
+#endif
 }
 
 TEST_F(FaultFiles, UnwritableFileIsReportedWhenClosedAndTheOtherCodersStillClose) {

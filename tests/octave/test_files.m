@@ -98,6 +98,22 @@ expect_equal(exist('name_of_15_chrs', 'file'), 0, '511-character name created no
 expect_equal(file_bytes('name_of_15_chr'), [1 2 3], 'file behind a 510-character prefix untouched');
 expect_equal(kestrel('new_encoder', '', 4), 0, 'slot free after File name too long');
 
+% Names outside ASCII are counted in characters, not in the bytes of
+% Octave's UTF-8 text: 510 two-byte characters work, 511 are refused.
+e = char([195 169]);  % one character, two bytes
+part = repmat(e, 1, 120);  % 240 bytes, within the 255 a folder's name may take
+folder = part;
+[ok, msg] = mkdir(folder);
+for k = 1:3
+  folder = [folder '/' part];
+  [ok, msg] = mkdir(folder);
+end
+name510 = [folder '/' repmat(e, 1, 26)];  % 4 * 120 + 4 + 26 characters
+expect_equal(numel(name510), 1016, 'bytes of a name of 510 characters outside ASCII');
+enc_file('new_encoder', name510, 4, 0:3);
+expect_equal(file_bytes(name510), [-37 3], '510 characters outside ASCII');
+expect_error(@() kestrel('new_encoder', [name510 e], 4), 'File name too long', '511 characters outside ASCII');
+
 % The option > creates, truncates and appends nothing.
 file_bytes('keep.bin', [7 8 9]);
 for cmd = {'new_encoder:>', 'new_encoder:a:>'}

@@ -70,11 +70,13 @@ bool host_is_numeric(const HostArray* array) {
   return array->kind == FAKE_NUMERIC || array->kind == FAKE_SPARSE || array->kind == FAKE_COMPLEX;
 }
 
-std::size_t host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
+// Texts are UTF-8 bytes, as in Octave.
+HostText host_get_string(const HostArray* array, char* buffer, std::size_t capacity) {
   std::size_t kept = array->count < capacity - 1 ? array->count : capacity - 1;
   if (kept > 0) std::memcpy(buffer, array->bytes.data(), kept);
   buffer[kept] = '\0';
-  return array->count;
+  const char* text = reinterpret_cast<const char*>(array->bytes.data());
+  return HostText{array->count, host_utf8_characters(text, array->count)};
 }
 
 double host_get_scalar(const HostArray* array) {
