@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +62,13 @@ inline void write_file(const std::string& path, const Bytes& bytes) {
 inline Bytes read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Seed of a test's random sequences: KESTREL_SEED when set (decimal, or
+// hexadecimal behind 0x), else a fixed default. Tests print it when they fail.
+inline uint64_t test_seed() {
+  const char* text = std::getenv("KESTREL_SEED");
+  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : 20261208u;
 }
 
 // Takes a heap copy handed back by the core and frees it.

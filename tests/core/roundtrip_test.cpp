@@ -24,12 +24,6 @@ std::ostream& operator<<(std::ostream& out, const RoundTrip& c) {
   return out << "nsym " << c.nsym << " length " << c.length << " shape " << c.shape;
 }
 
-// Seed of the sequences: KESTREL_SEED when set, else a fixed default.
-uint64_t test_seed() {
-  const char* text = std::getenv("KESTREL_SEED");
-  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : 0x5eed2008u;
-}
-
 // Same alphabet, total and counts. The cumulative tables follow from the
 // counts in a consistent model, which model_is_consistent checks.
 bool models_equal(const FrequencyModel& a, const FrequencyModel& b) {
