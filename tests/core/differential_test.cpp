@@ -39,14 +39,28 @@ std::vector<int32_t> make_symbols(int32_t nsym, Shape shape, size_t count, std::
   return symbols;
 }
 
+// A fresh uniform adaptive model of nsym symbols for each coder, released
+// when the scope ends.
+struct BothModels {
+  FrequencyModel model{};            // the module's
+  ReferenceModel reference_model{};  // the straightforward coder's
+  explicit BothModels(int32_t nsym) {
+    model_init(&model, nsym, nullptr, 1);
+    reference_model_init(&reference_model, nsym, nullptr, 1);
+  }
+  ~BothModels() {
+    model_release(&model);
+    reference_model_release(&reference_model);
+  }
+};
+
 // Encodes with both coders, checking the bit count after every symbol.
 std::vector<uint8_t> encode_both(int32_t nsym, const std::vector<int32_t>& symbols) {
-  FrequencyModel model;
-  ReferenceModel reference_model;
-  EncoderState encoder;
-  ReferenceEncoder reference;
-  model_init(&model, nsym, nullptr, 1);
-  reference_model_init(&reference_model, nsym, nullptr, 1);
+  BothModels both(nsym);
+  FrequencyModel& model = both.model;
+  ReferenceModel& reference_model = both.reference_model;
+  EncoderState encoder{};
+  ReferenceEncoder reference{};
   encoder_start(&encoder, "", "w");
   reference_encoder_start(&reference, "", "w");
   for (size_t i = 0; i < symbols.size(); ++i) {
@@ -63,8 +77,6 @@ std::vector<uint8_t> encode_both(int32_t nsym, const std::vector<int32_t>& symbo
   int32_t reference_count = 0;
   encoder_finish(&encoder, &bytes, &count);
   reference_encoder_finish(&reference, &reference_bytes, &reference_count);
-  model_release(&model);
-  reference_model_release(&reference_model);
   std::vector<uint8_t> fast = take_bytes(bytes, count);
   EXPECT_EQ(fast, take_bytes(reference_bytes, reference_count));
   return fast;
@@ -75,12 +87,11 @@ std::vector<uint8_t> encode_both(int32_t nsym, const std::vector<int32_t>& symbo
 // may. Returns the symbols of the fast decoder.
 std::vector<int32_t> decode_both(int32_t nsym, const void* source, int64_t size_or_offset, int from_memory,
                                  size_t count) {
-  FrequencyModel model;
-  ReferenceModel reference_model;
-  DecoderState decoder;
-  ReferenceDecoder reference;
-  model_init(&model, nsym, nullptr, 1);
-  reference_model_init(&reference_model, nsym, nullptr, 1);
+  BothModels both(nsym);
+  FrequencyModel& model = both.model;
+  ReferenceModel& reference_model = both.reference_model;
+  DecoderState decoder{};
+  ReferenceDecoder reference{};
   decoder_start(&decoder, source, size_or_offset, from_memory);
   reference_decoder_start(&reference, source, size_or_offset, from_memory);
   std::vector<int32_t> symbols;
@@ -100,8 +111,6 @@ std::vector<int32_t> decode_both(int32_t nsym, const void* source, int64_t size_
   }
   decoder_close(&decoder);
   reference_decoder_close(&reference);
-  model_release(&model);
-  reference_model_release(&reference_model);
   return symbols;
 }
 
