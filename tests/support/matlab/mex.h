@@ -29,6 +29,7 @@ mxClassID mxGetClassID(const mxArray* array);
 std::size_t mxGetNumberOfElements(const mxArray* array);
 double mxGetScalar(const mxArray* array);
 void* mxGetData(const mxArray* array);
+void mxSetN(mxArray* array, mwSize columns);
 int mxGetString(const mxArray* array, char* buffer, mwSize length);
 char* mxArrayToString(const mxArray* array);
 char* mxArrayToUTF8String(const mxArray* array);
