@@ -205,7 +205,7 @@ TEST_F(TypedResults, DoneWhoseRowTheHostCannotMakeReportsTheHostsErrorAndKeepsTh
     const FakeResult bytes = kestrel({done, h});
     ASSERT_EQ(expected.size(), bytes.values.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-      ASSERT_EQ(static_cast<uint8_t>(expected[i]), static_cast<uint8_t>(static_cast<int>(bytes.values[i]))) << i;
+      ASSERT_EQ(static_cast<uint8_t>(static_cast<int>(expected[i])), static_cast<uint8_t>(static_cast<int>(bytes.values[i]))) << i;
     }
   }
 }
