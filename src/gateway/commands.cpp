@@ -19,10 +19,11 @@ constexpr int FILE_NAME_SIZE = 4 * FILE_NAME_CHARACTERS + 1;
 
 static bool exit_hook_registered = false;  // set once the exit hook is registered for this load
 
-// When the host unloads the module, its exit hook (host_mex.cpp) runs
-// gateway_unload, which runs close_all (registry/slots.cpp): close_encoder
-// on every slot in turn, whose encoder_finish (coder/encoder.cpp) completes
-// the file of every open file encoder.
+// When the host unloads the module, it calls the hook registered here
+// (through mexAtExit, host_mex.cpp): gateway_unload (gateway.cpp) runs
+// close_all (registry/slots.cpp), which runs close_encoder on every slot in
+// turn, whose encoder_finish (coder/encoder.cpp) completes the file of every
+// open file encoder.
 void command_setup() {
   if (exit_hook_registered) return;
   host_register_exit_hook(gateway_unload);

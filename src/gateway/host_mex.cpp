@@ -143,16 +143,7 @@ void host_error_identifier(const std::exception& error, char* buffer, std::size_
 #endif
 }
 
-static void (*exit_hook)() = nullptr;
-
-static void host_exit_hook() {
-  if (exit_hook != nullptr) exit_hook();
-}
-
-void host_register_exit_hook(void (*hook)()) {
-  exit_hook = hook;
-  mexAtExit(host_exit_hook);
-}
+void host_register_exit_hook(void (*hook)()) { mexAtExit(hook); }
 
 // The module exports this one symbol; the build hides all others. A DLL
 // marked with an export of its own exports nothing else, whatever the linker
