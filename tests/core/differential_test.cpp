@@ -150,8 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Alphabets, Differential,
                                            DifferentialCase{3, 120000}, DifferentialCase{16, 100000},
                                            DifferentialCase{256, 100000}, DifferentialCase{4096, 60000},
                                            DifferentialCase{8191, 60000}, DifferentialCase{16382, 6000}),
-                         [](const ::testing::TestParamInfo<DifferentialCase>& info) {
-                           return "nsym" + std::to_string(info.param.nsym);
+                         [](const ::testing::TestParamInfo<DifferentialCase>& param) {
+                           return "nsym" + std::to_string(param.param.nsym);
                          });
 
 // Arbitrary bytes from a file, read far past its end: both decoders must

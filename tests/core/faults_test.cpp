@@ -164,7 +164,7 @@ struct AllocationCase {
   void (*prepare)(Scene&);
   FakeResult (*run)(Scene&);
   void (*succeeded)(Scene&, const FakeResult&);
-  void (*failed)(Scene&);
+  void (*failed)(Scene&) = nullptr;  // checks after a failed call, if any
 };
 
 void open_several(Scene& s) {
@@ -239,7 +239,7 @@ TEST_F(FaultCommands, EachFailedAllocationIsReportedAndLeavesTableNeighboursAndH
       long succeeded_at = 0;
       for (long n = 1; n <= 64 && succeeded_at == 0; ++n) {
         SCOPED_TRACE(testing::Message() << c.name << (every ? ": failing all from #" : ": failing #") << n);
-        Scene scene{dir_.root.string()};
+        Scene scene{dir_.root.string(), -1, {}};
         // Neighbours opened before the faulted call: a memory encoder and a memory decoder.
         ASSERT_EQ(0, handle_of(kestrel({"new_encoder", "", 256})));
         ASSERT_EQ("", kestrel({"encode", 0, SENT}).error);
@@ -252,13 +252,15 @@ TEST_F(FaultCommands, EachFailedAllocationIsReportedAndLeavesTableNeighboursAndH
         heap_fail_at(0, false);
         if (result.error.empty()) {
           succeeded_at = n;
-          if (c.creates) EXPECT_EQ(next, handle_of(result));
+          if (c.creates) { EXPECT_EQ(next, handle_of(result)); }
           c.succeeded(scene, result);
         } else {
           EXPECT_TRUE(result.error == "buffer allocation failure" || result.error == "stream allocation failure" ||
                       result.error == "arithmetic coder model allocation failure") << result.error;
-          if (c.creates) EXPECT_EQ(before, in_use_flags());
-          if (c.creates) EXPECT_EQ(next, handle_of(kestrel({"new_encoder", "", 2})));
+          if (c.creates) {
+            EXPECT_EQ(before, in_use_flags());
+            EXPECT_EQ(next, handle_of(kestrel({"new_encoder", "", 2})));
+          }
           if (c.failed) c.failed(scene);
         }
         if (c.closes_all) {
@@ -380,14 +382,14 @@ TEST_F(FaultFiles, RunningOutOfDescriptorsRefusesOneEncoderAndSparesTheOthers) {
       refused = kestrel({"new_encoder", path, 256});
       if (!refused.error.empty()) break;
       check(handle_of(refused) == static_cast<int>(paths.size()));
-      check(kestrel({"encode", handle_of(refused), symbols(500, 10 + paths.size())}).error.empty());
+      check(kestrel({"encode", handle_of(refused), symbols(500, static_cast<uint32_t>(10 + paths.size()))}).error.empty());
       paths.push_back(path);
     }
     check(refused.error == "Could not open file");
     check(paths.size() >= 4);
     check(coder_table.slots[paths.size()].in_use == 0);
     for (size_t i = 0; i < paths.size(); ++i) check(kestrel({"done", static_cast<int>(i)}).values == Row{0});
-    for (size_t i = 0; i < paths.size(); ++i) check(decode_file(paths[i], 500) == symbols(500, 10 + i));
+    for (size_t i = 0; i < paths.size(); ++i) check(decode_file(paths[i], 500) == symbols(500, static_cast<uint32_t>(10 + i)));
     check(in_use_flags() == ALL_FREE);
     check(open_descriptors().size() == fds.size());
     return check.first_failed;
@@ -415,8 +417,8 @@ TEST_F(FaultFiles, UnwritableFileIsReportedWhenClosedAndTheOtherCodersStillClose
       EXPECT_EQ(0, coder_table.slots[0].in_use);
       EXPECT_EQ("", kestrel({"cleanup"}).error);
     }
-    if (way == "done -42") EXPECT_EQ("Could not write file", kestrel({"done", ALL_HANDLES}).error);
-    if (way == "cleanup") EXPECT_EQ("Could not write file", kestrel({"cleanup"}).error);
+    if (way == "done -42") { EXPECT_EQ("Could not write file", kestrel({"done", ALL_HANDLES}).error); }
+    if (way == "cleanup") { EXPECT_EQ("Could not write file", kestrel({"cleanup"}).error); }
     if (way.rfind("unload", 0) == 0) {
       heap_fail_at(way == "unload" ? 0 : 1, true);  // without memory the memory encoder fails too
       EXPECT_NO_THROW(EXPECT_TRUE(fake_unload()));  // nothing to report to while unloading

@@ -26,7 +26,7 @@ int handle_of(const FakeResult& r) { return r.error.empty() && r.values.size() =
 Row random_symbols(int32_t nsym, size_t count, uint32_t seed) {
   std::mt19937 random(seed);
   Row row(count);
-  for (double& symbol : row) symbol = random() % static_cast<uint32_t>(nsym);
+  for (double& symbol : row) symbol = static_cast<double>(random() % static_cast<uint32_t>(nsym));
   return row;
 }
 
@@ -50,7 +50,7 @@ std::vector<T> scattered(const std::vector<double>& specials, uint32_t seed) {
   for (int round = 0; round < 19; ++round) {
     for (double special : specials) {
       values.push_back(static_cast<T>(special));
-      for (uint32_t k = random() % 3; k > 0; --k) values.push_back(static_cast<T>(random() % 100));
+      for (uint32_t k = static_cast<uint32_t>(random() % 3); k > 0; --k) values.push_back(static_cast<T>(random() % 100));
     }
   }
   return values;
