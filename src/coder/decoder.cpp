@@ -243,7 +243,7 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
     int32_t s = decoder_find<SHAPE>(r, rows, range, &cum, &bottom_scaled, &top_scaled);
     if (s < 0) {
       decoder_store(state, r);
-      model->rows = rows;
+      model_keep_counts(model, rows);
       decoder_refuse(model, cum);
     }
     uint32_t high = r.low + static_cast<uint32_t>(top_scaled) - 1;
@@ -252,7 +252,7 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
       decoder_settle(state->input, r, low, high);
     } else {
       decoder_store(state, r);
-      model->rows = rows;
+      model_keep_counts(model, rows);
       decoder_settle_at_end(state, low, high);
       r = decoder_load(state, rows);
     }
@@ -271,7 +271,7 @@ static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel*
     symbols[i] = s;
   }
   decoder_store(state, r);
-  model->rows = rows;
+  model_keep_counts(model, rows);
 }
 
 // The loop for one shape and adaptivity, built for the baseline processor

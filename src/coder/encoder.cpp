@@ -124,7 +124,7 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
     state->gathered = gathered;
     state->gathered_bits = gathered_bits;
     state->staged = staged;
-    model->rows = rows;
+    model_keep_counts(model, rows);
   };
   auto load = [&] {
     low = static_cast<uint32_t>(state->low);
@@ -134,8 +134,8 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
     gathered_bits = state->gathered_bits;
     staged = state->staged;
   };
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t symbol = static_cast<uint32_t>(symbols[i]);
+  for (const int32_t* next = symbols; next != symbols + count; ++next) {
+    uint32_t symbol = static_cast<uint32_t>(*next);
     int32_t top = 0;
     int32_t bottom = 0;
     if (symbol < nsym) model_slice<SHAPE>(rows, symbol, &top, &bottom);
@@ -159,6 +159,16 @@ static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* m
         if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
         continue;
       }
+    }
+    // A source that mostly repeats one symbol mostly settles no bit and leaves
+    // no follow condition: nothing to emit. The test goes one way for such a
+    // source and the other for the rest, so it costs little either way.
+    if (((next_low ^ next_high) & CODE_HALF) != 0 &&
+        ((next_low & CODE_QUARTER) == 0 || (next_high & CODE_QUARTER) != 0)) {
+      low = next_low;
+      high = next_high;
+      if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
+      continue;
     }
     // Settles the bits on which the new low and high agree and the run of
     // follow conditions behind them. The first settled bit b behind the

@@ -116,6 +116,13 @@ CODE_INLINE void model_halve_grown(ModelRows& rows) {
 // near the largest halves at almost every update, with one or two of them.
 constexpr int32_t MODEL_INLINE_HALVING = 2;
 
+// Gives the running counts of rows, a coder's copy of the rows of model, back
+// to the model; the tables themselves are shared.
+inline void model_keep_counts(FrequencyModel* model, const ModelRows& rows) {
+  model->rows.total = rows.total;
+  model->rows.grown_count = rows.grown_count;
+}
+
 // The total of all counts, csym(0).
 inline int32_t model_total(const FrequencyModel* model) { return model->rows.total; }
 inline int32_t model_total(const ModelRows& rows) { return rows.total; }
