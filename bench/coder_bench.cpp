@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The coder side by side with the coder it replaced and with the
-// straightforward one, in one run: CPU time per symbol to encode and to
-// decode vectors of symbols through the bulk calls, for five alphabet sizes
-// and four shapes of data, and the ratios (above 1: the current coder is
-// faster). Each cell is the median of its repetitions.
+// The coder side by side with the straightforward one, in one run: CPU time
+// per symbol to encode and to decode vectors of symbols through the bulk
+// calls, for five alphabet sizes and four shapes of data, and the ratios
+// (above 1: the coder is faster). Each cell is the median of its repetitions.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,7 +16,6 @@
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "gateway/heap.h"
-#include "previous_coder.h"
 #include "reference/reference_coder.h"
 
 namespace {
@@ -25,15 +23,15 @@ namespace {
 constexpr size_t SYMBOLS = 1000000;
 const int32_t ALPHABETS[] = {16, 256, 4096, 8191, 16382};
 const char* const SHAPES[] = {"uniform", "near-0", "near-top", "constant"};
-const char* const CODERS[] = {"reference", "previous", "current"};
+const char* const CODERS[] = {"reference", "current"};
+constexpr int CODER_COUNT = 2;
 
 // Symbols per run of a coder: the straightforward coder costs O(nsym) per
-// symbol, and the previous one rebuilt its whole model at nearly every symbol
-// near the largest alphabet; both are timed on fewer symbols there.
+// symbol, and near the largest alphabet it rebuilds its model at nearly every
+// symbol; it is timed on fewer symbols there.
 size_t symbols_for(const std::string& coder, int32_t nsym) {
-  if (coder == "current") return SYMBOLS;
-  if (nsym > 8191) return SYMBOLS / 100;
-  return coder == "reference" && nsym > 256 ? SYMBOLS / 10 : SYMBOLS;
+  if (coder == "current" || nsym <= 256) return SYMBOLS;
+  return nsym > 8191 ? SYMBOLS / 100 : SYMBOLS / 10;
 }
 
 std::vector<int32_t> make_symbols(int32_t nsym, int shape, size_t count) {
@@ -67,19 +65,6 @@ std::vector<uint8_t> encode_current(int32_t nsym, const std::vector<int32_t>& sy
   return take(bytes, length);
 }
 
-std::vector<uint8_t> encode_previous(int32_t nsym, const std::vector<int32_t>& symbols, size_t count) {
-  previous::FrequencyModel model;
-  previous::EncoderState encoder;
-  previous::model_init(&model, nsym, nullptr, 1);
-  previous::encoder_start(&encoder, "", "w");
-  previous::encoder_encode_symbols(&encoder, &model, symbols.data(), count);
-  uint8_t* bytes = nullptr;
-  int32_t length = 0;
-  previous::encoder_finish(&encoder, &bytes, &length);
-  previous::model_release(&model);
-  return take(bytes, length);
-}
-
 std::vector<uint8_t> encode_reference(int32_t nsym, const std::vector<int32_t>& symbols, size_t count) {
   ReferenceModel model;
   ReferenceEncoder encoder;
@@ -105,18 +90,6 @@ int32_t decode_current(int32_t nsym, const std::vector<uint8_t>& bytes, size_t c
   return symbols[count - 1];
 }
 
-int32_t decode_previous(int32_t nsym, const std::vector<uint8_t>& bytes, size_t count) {
-  previous::FrequencyModel model;
-  previous::DecoderState decoder;
-  previous::model_init(&model, nsym, nullptr, 1);
-  previous::decoder_start(&decoder, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
-  std::vector<int32_t> symbols(count);
-  previous::decoder_decode_symbols(&decoder, &model, symbols.data(), count);
-  previous::decoder_close(&decoder);
-  previous::model_release(&model);
-  return symbols[count - 1];
-}
-
 int32_t decode_reference(int32_t nsym, const std::vector<uint8_t>& bytes, size_t count) {
   ReferenceModel model;
   ReferenceDecoder decoder;
@@ -131,14 +104,14 @@ int32_t decode_reference(int32_t nsym, const std::vector<uint8_t>& bytes, size_t
 
 using Encode = std::vector<uint8_t> (*)(int32_t, const std::vector<int32_t>&, size_t);
 using Decode = int32_t (*)(int32_t, const std::vector<uint8_t>&, size_t);
-const Encode ENCODERS[] = {encode_reference, encode_previous, encode_current};
-const Decode DECODERS[] = {decode_reference, decode_previous, decode_current};
+const Encode ENCODERS[] = {encode_reference, encode_current};
+const Decode DECODERS[] = {decode_reference, decode_current};
 
 void register_cell(int32_t nsym, int shape) {
   auto symbols = std::make_shared<std::vector<int32_t>>(make_symbols(nsym, shape, SYMBOLS));
   auto bytes = std::make_shared<std::vector<uint8_t>>(encode_current(nsym, *symbols, SYMBOLS));
   std::string cell = std::to_string(nsym) + "/" + SHAPES[shape];
-  for (int coder = 0; coder < 3; ++coder) {
+  for (int coder = 0; coder < CODER_COUNT; ++coder) {
     size_t count = symbols_for(CODERS[coder], nsym);
     if (ENCODERS[coder](nsym, *symbols, count) != encode_current(nsym, *symbols, count)) {
       std::fprintf(stderr, "the %s coder disagrees on nsym %d %s\n", CODERS[coder], nsym, SHAPES[shape]);
@@ -191,9 +164,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 };
 
 void print_ratios(const std::map<std::string, double>& ns) {
-  std::printf("\nCPU ns per symbol, median; ratios = other / current (above 1: current is faster)\n");
-  std::printf("%-6s %-9s | %8s %8s %8s %7s %7s | %8s %8s %8s %7s %7s\n", "nsym", "data", "enc ref", "enc prev",
-              "enc cur", "/prev", "/ref", "dec ref", "dec prev", "dec cur", "/prev", "/ref");
+  std::printf("\nCPU ns per symbol, median; ratio = reference / current (above 1: current is faster)\n");
+  std::printf("%-6s %-9s | %8s %8s %7s | %8s %8s %7s\n", "nsym", "data", "enc ref", "enc cur", "ratio", "dec ref",
+              "dec cur", "ratio");
   for (int32_t nsym : ALPHABETS) {
     for (int shape = 0; shape < 4; ++shape) {
       std::string cell = std::to_string(nsym) + "/" + SHAPES[shape];
@@ -201,15 +174,14 @@ void print_ratios(const std::map<std::string, double>& ns) {
         auto found = ns.find(name + "/" + cell);
         return found == ns.end() ? 0.0 : found->second;
       };
-      double e[3], d[3];
-      for (int coder = 0; coder < 3; ++coder) {
+      double e[CODER_COUNT], d[CODER_COUNT];
+      for (int coder = 0; coder < CODER_COUNT; ++coder) {
         e[coder] = find(std::string("encode/") + CODERS[coder]);
         d[coder] = find(std::string("decode/") + CODERS[coder]);
       }
-      if (e[2] <= 0 || d[2] <= 0) continue;
-      std::printf("%-6d %-9s | %8.1f %8.1f %8.1f %6.2fx %6.2fx | %8.1f %8.1f %8.1f %6.2fx %6.2fx\n", nsym,
-                  SHAPES[shape], e[0], e[1], e[2], e[1] / e[2], e[0] / e[2], d[0], d[1], d[2], d[1] / d[2],
-                  d[0] / d[2]);
+      if (e[1] <= 0 || d[1] <= 0) continue;
+      std::printf("%-6d %-9s | %8.1f %8.1f %6.2fx | %8.1f %8.1f %6.2fx\n", nsym, SHAPES[shape], e[0], e[1],
+                  e[0] / e[1], d[0], d[1], d[0] / d[1]);
     }
   }
   for (const char* name : {"long/encode/256/uniform", "long/decode/256/uniform"}) {
@@ -241,8 +213,8 @@ size_t encoder_peak_extra(const char* path, const std::vector<int32_t>& symbols,
 
 void print_memory() {
   std::printf("\npeak heap bytes of one encoder beyond those live before it (nsym 256, uniform)\n");
-  std::printf("%10s | %12s %12s %10s | %12s %12s\n", "symbols", "memory out", "memory peak", "limit", "file out",
-              "file peak");
+  std::printf("%10s | %12s %12s %-13s | %12s %12s\n", "symbols", "memory out", "memory peak", "limit",
+              "file out", "file peak");
   std::string path = "/tmp/kestrel_bench_memory.kst";
   for (size_t count : {size_t{100000}, size_t{1000000}, size_t{10000000}}) {
     std::vector<int32_t> symbols(count);
@@ -253,8 +225,8 @@ void print_memory() {
     size_t memory_peak = encoder_peak_extra("", symbols, &memory_output);
     size_t file_peak = encoder_peak_extra(path.c_str(), symbols, &file_output);
     size_t limit = 2 * static_cast<size_t>(memory_output) + 65536;
-    std::printf("%10zu | %12d %12zu %9s%s | %12d %12zu\n", count, memory_output, memory_peak,
-                memory_peak <= limit ? "within" : "OVER", " 2n+64K", file_output, file_peak);
+    std::printf("%10zu | %12d %12zu %-6s 2n+64K | %12d %12zu\n", count, memory_output, memory_peak,
+                memory_peak <= limit ? "within" : "OVER", file_output, file_peak);
   }
   std::remove(path.c_str());
 }
