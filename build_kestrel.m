@@ -4,8 +4,9 @@ function module = build_kestrel(outdir)
 %   build_kestrel(OUTDIR) builds it into OUTDIR. MODULE = build_kestrel(...)
 %   also returns the full name of the module file. Runs in MATLAB and in
 %   GNU Octave, and puts the help text kestrel.m and the M functions of
-%   inst/ beside the module. It ends by printing the addpath line that
-%   makes kestrel(...) callable; see help kestrel.
+%   inst/ (with their private/ folder) beside the module. It ends by
+%   printing the addpath line that makes kestrel(...) callable; see
+%   help kestrel.
 %
 %   Octave needs its development files (mkoctfile; on Debian the package
 %   octave-dev) and a C++17 compiler; MATLAB needs a C++ compiler set up for
@@ -65,10 +66,8 @@ function module = build_kestrel(outdir)
   end
 
   copy_beside(fullfile(src, 'gateway', 'kestrel.m'), outdir);
-  shipped = dir(fullfile(root, 'inst', '*.m'));
-  for i = 1:numel(shipped)
-    copy_beside(fullfile(root, 'inst', shipped(i).name), outdir);
-  end
+  copy_all_beside(fullfile(root, 'inst'), outdir);
+  copy_all_beside(fullfile(root, 'inst', 'private'), fullfile(outdir, 'private'));
   fprintf('kestrel built: %s\n', module);
   fprintf('To use it, run:  addpath(''%s'')\n', outdir);
   if nargout == 0
@@ -133,6 +132,17 @@ function restore_environment(name, value)
     unsetenv(name);
   else
     setenv(name, value);
+  end
+end
+
+function copy_all_beside(folder, outdir)
+% Copies every M file of FOLDER into OUTDIR, made if missing.
+  shipped = dir(fullfile(folder, '*.m'));
+  if ~isempty(shipped) && ~exist(outdir, 'dir')
+    mkdir(outdir);
+  end
+  for i = 1:numel(shipped)
+    copy_beside(fullfile(folder, shipped(i).name), outdir);
   end
 end
 

@@ -25,15 +25,20 @@ add_custom_command(
   VERBATIM)
 add_custom_target(kestrel_mex ALL DEPENDS ${KESTREL_MEX})
 
-# The M functions shipped with the module (inst/), beside it as well.
+# The M functions shipped with the module (inst/), beside it as well, with
+# the functions only they call in private/.
 set(KESTREL_M_FUNCTIONS ${CMAKE_SOURCE_DIR}/inst/kestrel_compress.m ${CMAKE_SOURCE_DIR}/inst/kestrel_decompress.m)
+set(KESTREL_M_PRIVATE ${CMAKE_SOURCE_DIR}/inst/private/adler32.m)
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/kestrel_compress.m ${CMAKE_BINARY_DIR}/kestrel_decompress.m
+         ${CMAKE_BINARY_DIR}/private/adler32.m
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KESTREL_M_FUNCTIONS} ${CMAKE_BINARY_DIR}
-  DEPENDS ${KESTREL_M_FUNCTIONS}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/private
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KESTREL_M_PRIVATE} ${CMAKE_BINARY_DIR}/private
+  DEPENDS ${KESTREL_M_FUNCTIONS} ${KESTREL_M_PRIVATE}
   VERBATIM)
 add_custom_target(kestrel_m_functions ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrel_compress.m
-                  ${CMAKE_BINARY_DIR}/kestrel_decompress.m)
+                  ${CMAKE_BINARY_DIR}/kestrel_decompress.m ${CMAKE_BINARY_DIR}/private/adler32.m)
 
 # kestrel_reference.mex: the same module over the straightforward coder, for
 # the Octave benchmark and the Octave tests (which compare the two through

@@ -223,12 +223,3 @@ function bytes = le_bytes(values, cls)
     bytes = reshape(flipud(reshape(bytes, [], numel(values))), 1, []);
   end
 end
-
-% Adler-32 of a row of bytes; a header is short enough for exact sums.
-function sum32 = adler32(bytes)
-  d = double(bytes);
-  n = numel(d);
-  a = mod(1 + sum(d), 65521);
-  b = mod(n + sum((n:-1:1) .* d), 65521);
-  sum32 = b * 65536 + a;
-end

@@ -13,7 +13,7 @@
 set -eu
 if [ $# -eq 0 ]; then
   cd "$(dirname "$0")/.."
-  set -- src/gateway/kestrel.m build_kestrel.m post_install.m demo/*.m inst/*.m
+  set -- src/gateway/kestrel.m build_kestrel.m post_install.m demo/*.m inst/*.m inst/private/*.m
 fi
 
 awk '

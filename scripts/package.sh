@@ -4,8 +4,9 @@
 # argument (default dist/) and prints its path. VERSION is DESCRIPTION's,
 # and must agree with the module's version answer and inst/Contents.m.
 # The tarball holds DESCRIPTION, INDEX, COPYING, post_install.m, the help
-# text and every M function of inst/ in inst/, the sources with Makefile and
-# module.mk in src/, and build_kestrel.m for a build from MATLAB.
+# text and every M function of inst/ (private/ included) in inst/, the
+# sources with Makefile and module.mk in src/, and build_kestrel.m for a
+# build from MATLAB.
 set -eu
 cd "$(dirname "$0")/.."
 out=${1:-dist}
@@ -27,6 +28,7 @@ top="$stage/kestrel-$version"
 mkdir -p "$top/inst"
 cp DESCRIPTION INDEX COPYING post_install.m build_kestrel.m "$top/"
 cp inst/*.m src/gateway/kestrel.m "$top/inst/"
+cp -R inst/private "$top/inst/"
 cp -R src "$top/"
 find "$top/src" \( -name '*.m' -o -name '*.o' -o -name '*.mex' \) -exec rm -f {} +
 
