@@ -22,6 +22,8 @@ clear kestrel;
 expect_equal(which('kestrel'), module, 'the module called');
 expect_equal(kestrel('encode', kestrel('new_encoder', '', 4), 0:3), 0, 'encode with the new module');
 expect_equal(kestrel('done', 0), [-37 3], 'bytes from the new module');
+expect_equal(which('kestrel_compress'), fullfile(out, 'kestrel_compress.m'), 'the one-call pair beside it');
+expect_equal(kestrel_decompress(kestrel_compress(uint8(250:255))), uint8(250:255), 'round trip beside the module');
 
 copyfile(fullfile(here, 'user_mex.cpp'), pwd);
 mex('user_mex.cpp');
