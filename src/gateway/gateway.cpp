@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "gateway/gateway.h"
 
-#include <cmath>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -64,11 +63,6 @@ const char* find_option(const char* const* options, const char* key) {
     if (std::strncmp(options[i], key, length) == 0) return options[i];
   }
   return nullptr;
-}
-
-int32_t double_to_int(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 static void gateway_finish(CommandCall& call) {

@@ -51,7 +51,3 @@ int split_options(char* text, const char** options, int capacity);
 
 // First option (in list order) that begins with key, or nullptr.
 const char* find_option(const char* const* options, const char* key);
-
-// Truncates toward zero to 32 bits; NaN and values outside the signed 32-bit
-// range give INT32_MIN.
-int32_t double_to_int(double value);

@@ -13,10 +13,8 @@ namespace {
 bool portable_forced = false;  // set by numbers_force_portable
 
 // The conversion of one element: what every loop, plain or vector, gives.
-inline int32_t number_to_int(double value) {
-  return value > -2147483649.0 && value < 2147483648.0 ? static_cast<int32_t>(value) : INT32_MIN;
-}
-inline int32_t number_to_int(float value) { return number_to_int(static_cast<double>(value)); }
+inline int32_t number_to_int(double value) { return double_to_int(value); }
+inline int32_t number_to_int(float value) { return double_to_int(static_cast<double>(value)); }
 inline int32_t number_to_int(int8_t value) { return value; }
 inline int32_t number_to_int(uint8_t value) { return value; }
 inline int32_t number_to_int(int16_t value) { return value; }

@@ -18,6 +18,12 @@
 // Elements converted per pass: 16 KiB of integers, which stays in cache.
 constexpr std::size_t NUMBERS_CHUNK = 4096;
 
+// Truncates toward zero to 32 bits; NaN and values outside the signed 32-bit
+// range give INT32_MIN. Inline, so that the loops over arrays vectorise.
+inline int32_t double_to_int(double value) {
+  return value > -2147483649.0 && value < 2147483648.0 ? static_cast<int32_t>(value) : INT32_MIN;
+}
+
 // Converts elements start .. start+NUMBERS_CHUNK-1 (fewer at the end) of a
 // readable array to integers in out, each truncated toward zero; NaN and
 // values outside the signed 32-bit range give INT32_MIN (as double_to_int).

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/gateway.h"
+#include "gateway/numbers.h"
 
 namespace {
 
