@@ -182,11 +182,14 @@ inline std::vector<uint8_t> reference_encode(int32_t nsym, const std::vector<int
 // Runs f (which must not throw) with standard output sent to a scratch file,
 // and returns how many times it printed the decoder's dump for an empty
 // alphabet (cum 0, one table entry 0); -1 when it printed anything else.
+// The file is in this process's own folder: Windows' C runtime makes
+// tmpfile's files under short names in the drive's root folder, and two
+// targets replayed at once there made tmpfile fail.
 template <typename F>
 int empty_alphabet_dumps(F&& f) {
   std::fflush(stdout);
-  FILE* file = std::tmpfile();
-  FUZZ_CHECK(file != nullptr, "tmpfile");
+  FILE* file = std::fopen((scratch_dir() + "/stdout.txt").c_str(), "w+b");
+  FUZZ_CHECK(file != nullptr, "the scratch file for standard output");
   const int saved = dup(1);
   dup2(fileno(file), 1);
   f();
