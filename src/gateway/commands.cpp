@@ -5,9 +5,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 #include "gateway/numbers.h"
 #include "registry/slots.h"
 

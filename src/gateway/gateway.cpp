@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "gateway/commands.h"
-#include "gateway/failure.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/messages.h"
 #include "registry/slots.h"
 
 // Largest alphabet the module reports; sizes up to 16382 work as well.

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 CoderTable coder_table;
 

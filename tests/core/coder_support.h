@@ -18,8 +18,8 @@
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "coder/model.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "stream/stream.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -14,8 +14,8 @@
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "coder_support.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "reference/reference_coder.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "coder/decoder.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "gateway/gateway.h"
-#include "gateway/messages.h"
+#include "base/messages.h"
 #include "reference/reference_coder.h"
 #include "registry/slots.h"
 #include "support/host_fake.h"

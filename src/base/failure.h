@@ -10,7 +10,7 @@
 // stay as they were.
 #pragma once
 
-#include "gateway/messages.h"
+#include "base/messages.h"
 
 constexpr int FAILURE_MESSAGE_SIZE = 512;     // holds a message of 511 characters and its NUL
 constexpr int FAILURE_IDENTIFIER_SIZE = 128;  // holds any identifier a host gives its own errors

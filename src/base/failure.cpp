@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "gateway/failure.h"
+#include "base/failure.h"
 
 #include <cstdio>
 #include <cstring>
