@@ -17,7 +17,6 @@
 #include <octave/quit.h>  // octave::execution_exception, the error Octave throws
 #endif
 
-#include "base/failure.h"
 #include "gateway/gateway.h"
 #include "gateway/host.h"
 

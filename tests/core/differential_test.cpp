@@ -100,8 +100,8 @@ std::vector<int32_t> decode_both(int32_t nsym, const void* source, int64_t size_
     std::string reference_failure;
     int32_t fast = -1;
     int32_t slow = -1;
-    try { fast = decoder_decode(&decoder, &model); } catch (const Failure&) { fast_failure = failure_message; }
-    try { slow = reference_decoder_decode(&reference, &reference_model); } catch (const Failure&) { reference_failure = failure_message; }
+    try { fast = decoder_decode(&decoder, &model); } catch (const Failure& f) { fast_failure = failure_string(f); }
+    try { slow = reference_decoder_decode(&reference, &reference_model); } catch (const Failure& f) { reference_failure = failure_string(f); }
     if (fast != slow || fast_failure != reference_failure) {
       ADD_FAILURE() << "decode " << i << ": " << fast << " '" << fast_failure << "' against " << slow << " '"
                     << reference_failure << "'";

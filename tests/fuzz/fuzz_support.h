@@ -147,8 +147,10 @@ CoreDecoding decode_symbols(int32_t nsym, const void* source, int64_t count_or_o
         result.symbols.push_back(decoder_decode(&decoder, &model));
       }
     }
-  } catch (const Failure&) {
-    result.failure = failure_message;
+  } catch (const Failure& failure) {
+    char text[FAILURE_MESSAGE_SIZE];
+    failure_text(failure, text, FAILURE_MESSAGE_SIZE);
+    result.failure = text;
   }
   if constexpr (REFERENCE) {
     reference_decoder_close(&decoder);
