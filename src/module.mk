@@ -7,6 +7,7 @@
 # The core: builds and is tested with no MATLAB or Octave present.
 KESTREL_CORE_SOURCES = \
   base/failure.cpp \
+  base/platform.cpp \
   base/heap.cpp \
   base/messages.cpp \
   gateway/gateway.cpp \

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "coder/bits.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
@@ -125,11 +126,11 @@ TEST_P(Differential, FastCoderMatchesTheStraightforwardCoderOnEveryShape) {
   const DifferentialCase& test = GetParam();
   uint32_t seed = static_cast<uint32_t>(test_seed()) + static_cast<uint32_t>(test.nsym);
   SCOPED_TRACE("KESTREL_SEED base " + std::to_string(test_seed()) + ", nsym " + std::to_string(test.nsym));
-  // Both builds of the coder's loops where the processor has the wider
-  // instructions, the baseline alone elsewhere.
-  for (bool wide : {false, true}) {
-    if (code_use_wide(wide) != wide) continue;
-    SCOPED_TRACE(wide ? "wide loops" : "baseline loops");
+  // Every path this build and processor have: plain, vector, and vector
+  // with the wide build of the loops.
+  for (PlatformPath path : {PATH_PLAIN, PATH_VECTOR, PATH_WIDE}) {
+    if (platform_limit_path(path) != path) continue;
+    SCOPED_TRACE(path == PATH_PLAIN ? "plain path" : path == PATH_VECTOR ? "baseline loops" : "wide loops");
     std::mt19937 random(seed);
     for (Shape shape : {UNIFORM, NEAR_ZERO, NEAR_TOP, CONSTANT}) {
       SCOPED_TRACE("shape " + std::to_string(shape));
@@ -142,7 +143,7 @@ TEST_P(Differential, FastCoderMatchesTheStraightforwardCoderOnEveryShape) {
       EXPECT_EQ(decoded, symbols);
     }
   }
-  code_use_wide(true);
+  platform_limit_path(PATH_WIDE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Alphabets, Differential,
