@@ -14,7 +14,8 @@
 # when its package list changes; remove the folder to remake it with what
 # Debian ships today. The sources are bound read-only into the root at
 # /kestrel, with /proc and /dev; everything is unmounted however the script
-# ends. Needs root, debootstrap and Debian's mirror ($KESTREL_MIRROR).
+# ends. Needs root (through sudo otherwise), debootstrap (installed when
+# missing) and Debian's mirror ($KESTREL_MIRROR).
 set -eu
 cd "$(dirname "$0")/.."
 source_tree=$(pwd)
@@ -25,12 +26,17 @@ mirror=${KESTREL_MIRROR:-http://deb.debian.org/debian}
 root_packages="octave octave-dev g++ make cmake ninja-build libgtest-dev"
 
 if [ $# -eq 0 ]; then set -- 7 9 newest; fi
+needs_root=0
 for version in "$@"; do
   case $version in
-    7|9|newest) ;;
+    7) ;;
+    9|newest) needs_root=1 ;;
     *) echo "octave_versions.sh: unknown version '$version' (7, 9 or newest)" >&2; exit 2 ;;
   esac
 done
+if [ $needs_root = 1 ] && [ "$(id -u)" -ne 0 ]; then
+  exec sudo "$0" "$@"   # debootstrap, mount and chroot
+fi
 
 # The Debian suite whose Octave a version is.
 suite_of() {
@@ -50,7 +56,9 @@ make_root() {
   ./scripts/deps.sh debootstrap
   started=$(date +%s)
   echo "making the Debian $1 root in $root (once)"
-  rm -rf "$root" "$root.partial"
+  refuse_mounted "$root"
+  refuse_mounted "$root.partial"
+  rm -rf --one-file-system "$root" "$root.partial"
   mkdir -p "$roots"
   nice -n 10 debootstrap --variant=minbase "$1" "$root.partial" "$mirror" >"$roots/$1.log" 2>&1 || {
     tail -20 "$roots/$1.log" >&2; echo "octave_versions.sh: debootstrap $1 failed (log: $roots/$1.log)" >&2; exit 1; }
@@ -68,6 +76,15 @@ make_root() {
   echo "made the Debian $1 root in $(($(date +%s) - started)) s"
 }
 
+# Stops when anything is mounted inside folder $1 (a run killed before it
+# could unmount): removing or reusing the folder would reach the host's /dev.
+refuse_mounted() {
+  if grep -q " $1/" /proc/mounts; then
+    echo "octave_versions.sh: mounts left inside $1 (see /proc/mounts): unmount them first" >&2
+    exit 1
+  fi
+}
+
 mounted=""
 unmount_all() {
   for point in $mounted; do
@@ -80,19 +97,19 @@ trap 'exit 1' INT TERM HUP
 
 # Binds $1 onto $2 (a folder inside a root), remembered for unmount_all.
 bind() {
-  mkdir -p "$2"
-  mount --bind "$1" "$2"
+  mkdir -p "$2" && mount --bind "$1" "$2" || return 1
   mounted="$2 $mounted"
 }
 
 # Runs the steps in the root of suite $1, on its Octave.
 run_in_root() {
   root="$roots/$1"
-  mount -t proc proc "$root/proc"
+  refuse_mounted "$root"
+  mount -t proc proc "$root/proc" || return 1
   mounted="$root/proc $mounted"
-  bind /dev "$root/dev"
-  bind "$source_tree" "$root/kestrel"
-  mount -o remount,bind,ro "$root/kestrel"
+  bind /dev "$root/dev" || return 1
+  bind "$source_tree" "$root/kestrel" || return 1
+  mount -o remount,bind,ro "$root/kestrel" || return 1
   chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
     sh /kestrel/tests/versions/steps.sh /kestrel "$2"
   status=$?
