@@ -47,14 +47,15 @@ suite_of() {
 }
 
 # Makes the root of suite $1 in $roots/$1 unless it is there with the
-# packages of $root_packages; prints how long the making took.
+# packages of $root_packages; prints how long the making took (which the
+# version's total includes).
 make_root() {
   root="$roots/$1"
   if [ "$(cat "$root/.kestrel-packages" 2>/dev/null)" = "$root_packages" ]; then
     return 0
   fi
   ./scripts/deps.sh debootstrap
-  started=$(date +%s)
+  making_started=$(date +%s)
   echo "making the Debian $1 root in $root (once)"
   refuse_mounted "$root"
   refuse_mounted "$root.partial"
@@ -73,7 +74,7 @@ make_root() {
   chroot "$root.partial" apt-get clean
   echo "$root_packages" >"$root.partial/.kestrel-packages"
   mv "$root.partial" "$root"
-  echo "made the Debian $1 root in $(($(date +%s) - started)) s"
+  echo "made the Debian $1 root in $(($(date +%s) - making_started)) s"
 }
 
 # Stops when anything is mounted inside folder $1 (a run killed before it
