@@ -5,10 +5,12 @@
 # sees it, with the fast path (clang-cl); the build in build/; the Octave
 # package built from a clean clone and installed as users install it; the
 # C++ tests of the core, the fuzz corpora and the Octave tests of
-# build/kestrel.mex; then the C++ tests and fuzz corpora again built with
-# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/; then the
-# tests for Windows, arm64, libc++ and the portable coder (scripts/cross.sh).
-# Arguments go to both ctest runs.
+# build/kestrel.mex; the package and the Octave tests on Octave 9 and the
+# newest, in Debian roots made once (scripts/octave_versions.sh; Octave 7 is
+# this machine's, tested above); then the C++ tests and fuzz corpora again
+# built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/;
+# then the tests for Windows, arm64, libc++ and the portable coder
+# (scripts/cross.sh). Arguments go to both ctest runs.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -18,6 +20,7 @@ cd "$(dirname "$0")/.."
 ./scripts/build.sh
 tests/package/install_test.sh
 (cd build && ctest --output-on-failure -j2 "$@")
+./scripts/octave_versions.sh 9 newest
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTREL_SANITIZE=ON -DKESTREL_MODULE=OFF >/dev/null
