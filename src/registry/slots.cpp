@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "gateway/failure.h"
-#include "gateway/heap.h"
 #include "gateway/messages.h"
 
 CoderTable coder_table;
@@ -48,8 +47,23 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, handle);
   CoderSlot* slot = &coder_table.slots[handle];
   if (slot->in_use == 0) return;
+  if (slot->is_decoder == 0) encoder_reserve_finish(&slot->encoder);  // raises with the slot as it was
   SlotRelease release{slot};
   slot_close_coder(slot, bytes, count);
+}
+
+// Closes the coder of one slot whose output nobody takes: a memory encoder
+// is dropped unfinished (which cannot fail), anything else closed as
+// close_encoder does.
+static void close_discarding(int handle) {
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (slot->in_use == 0) return;
+  SlotRelease release{slot};
+  if (slot->is_decoder == 0) {
+    encoder_close_discarding(&slot->encoder);
+  } else {
+    decoder_close(&slot->decoder);
+  }
 }
 
 void close_all() {
@@ -57,10 +71,8 @@ void close_all() {
   char first_identifier[FAILURE_IDENTIFIER_SIZE];
   char first_message[FAILURE_MESSAGE_SIZE];
   for (int handle = 0; handle < SLOT_COUNT; ++handle) {
-    uint8_t* bytes = nullptr;
-    int32_t count = 0;
     try {
-      close_encoder(handle, &bytes, &count);
+      close_discarding(handle);
     } catch (const Failure&) {
       if (!failed) {
         std::memcpy(first_identifier, failure_identifier, sizeof first_identifier);
@@ -68,7 +80,6 @@ void close_all() {
       }
       failed = true;
     }
-    if (count > 0) heap_free(bytes);
   }
   if (failed) raise_kept_failure(first_identifier, first_message);
 }

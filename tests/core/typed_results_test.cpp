@@ -223,7 +223,7 @@ TEST(EncoderOutputBound, CoversWhatTheFinishHandsBackWithinAFewBytesAndIsZeroFor
         const int32_t symbol = random() % 8 == 0 ? static_cast<int32_t>(random() % nsym) : nsym / 2;
         encoder_encode(&encoder, &model, symbol);
       }
-      const int64_t bound = encoder_output_bound(&encoder);
+      const int64_t bound = encoder_output_size(&encoder);
       const Bytes bytes = finish(&encoder);
       EXPECT_GE(bound, static_cast<int64_t>(bytes.size()));
       EXPECT_LE(bound, static_cast<int64_t>(bytes.size()) + 8);
@@ -233,7 +233,7 @@ TEST(EncoderOutputBound, CoversWhatTheFinishHandsBackWithinAFewBytesAndIsZeroFor
   TempDir dir;
   EncoderState file{};
   encoder_start(&file, dir.file("bound").c_str(), "w");
-  EXPECT_EQ(0, encoder_output_bound(&file));
+  EXPECT_EQ(0, encoder_output_size(&file));
   finish(&file);
 }
 
