@@ -317,8 +317,11 @@ TEST_F(FaultCommands, ARowTheHostCannotCreateReportsTheHostsOwnErrorAndIdentifie
   EXPECT_EQ("kestrel:invalidHandle", module_error.identifier);
 }
 
+// As the help says of an encoder that lost bytes: "done frees it without a
+// result and raises the error; cleanup and unloading close it without an
+// error and without memory".
 TEST_F(FaultCommands, AnEncoderThatLostBytesIsFreedByDoneAndCleanupWithEveryAllocationFailing) {
-  for (const char* way : {"done", "done:uint8", "cleanup"}) {
+  for (const char* way : {"done", "done:uint8", "cleanup", "unload"}) {
     SCOPED_TRACE(way);
     ASSERT_EQ(0, handle_of(kestrel({"new_encoder", "", 256})));
     ASSERT_EQ(1, handle_of(kestrel({"new_encoder", dir_.file("kept"), 256})));
@@ -328,7 +331,10 @@ TEST_F(FaultCommands, AnEncoderThatLostBytesIsFreedByDoneAndCleanupWithEveryAllo
     for (int handle : {0, 2}) EXPECT_EQ("buffer allocation failure", kestrel({"encode", handle, LONG}).error);
     heap_fail_at(1, true);  // from here on no allocation succeeds, nor any row of the host
     fake_fail_next_rows(1000);
-    if (std::string(way) != "cleanup") {
+    if (std::string(way) == "unload") {
+      EXPECT_NO_THROW(EXPECT_TRUE(fake_unload()));
+      EXPECT_EQ(ALL_FREE, in_use_flags());
+    } else if (std::string(way) != "cleanup") {
       const FakeResult failed = kestrel({way, 0});
       EXPECT_EQ("buffer allocation failure", failed.error);
       EXPECT_EQ("kestrel:bufferAllocation", failed.identifier);
@@ -346,11 +352,13 @@ TEST_F(FaultCommands, AnEncoderThatLostBytesIsFreedByDoneAndCleanupWithEveryAllo
   }
 }
 
-// Memory as under an address-space limit: room bytes free, module and host
-// rows alike, the host copying its rows after the call. A call either fails
-// before anything changed (the encoder open and unchanged, the decoder where
-// it was) or returns its whole result: never does the host fail after the
-// coder moved on.
+// Memory as under an address-space limit: room bytes free for the module and
+// the host's rows alike, the host copying its rows after the call or not.
+// As the help says: "done on a memory encoder fails before anything changed
+// and the encoder stays open, unchanged: after memory is freed, done returns
+// every byte"; "decode fails before anything is decoded: the decoder stays
+// where it was, and the same call returns the same symbols once memory is
+// free"; "no call fails after it has changed a coder".
 TEST_F(FaultCommands, UnderAMemoryLimitDoneAndDecodeFailOnlyBeforeTheyChangeTheCoder) {
   const Row input = symbols(20000, 9);
   const Row bytes = encode_memory(input);
