@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "gateway/checks.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/checks.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 ByteBuffer* buffer_create(const uint8_t* bytes, int32_t length) {
   if (length < 0) raise_failure(MSG_BUFFER_ALLOCATION);

@@ -6,9 +6,9 @@
 #include <limits>
 #include <new>
 
-#include "gateway/failure.h"
+#include "base/failure.h"
 #include "gateway/gateway.h"
-#include "gateway/heap.h"
+#include "base/heap.h"
 #include "gateway/numbers.h"
 
 namespace {
