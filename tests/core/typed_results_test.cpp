@@ -197,10 +197,12 @@ TEST_F(TypedResults, DoneWhoseRowTheHostCannotMakeReportsTheHostsErrorAndKeepsTh
     const int h = handle_of(kestrel({"new_encoder", "", 256}));
     kestrel({"encode", h, before});
     const int64_t bits = encoder_bits_written(&coder_table.slots[h].encoder);
-    fake_fail_next_rows(1);
+    fake_fail_next_rows(1, FAKE_NOMEM_IDENTIFIER);
     const FakeResult refused = kestrel({done, h});
     EXPECT_EQ(FAKE_NOMEM_MESSAGE, refused.error);
     EXPECT_EQ(FAKE_NOMEM_IDENTIFIER, refused.identifier);
+    fake_fail_next_rows(1, "");  // an error the host gives no identifier is the module's out of memory
+    EXPECT_EQ("kestrel:outOfMemory", kestrel({done, h}).identifier);
     EXPECT_EQ(Row{static_cast<double>(bits)}, kestrel({"bits", h}).values);  // open and unchanged
     EXPECT_EQ("", kestrel({"encode", h, after}).error);
     const FakeResult bytes = kestrel({done, h});

@@ -15,6 +15,7 @@ namespace {
 void (*registered_hook)() = nullptr;
 int registrations = 0;
 int rows_to_fail = 0;       // row creations still to fail, set by fake_fail_next_rows
+const char* row_error_identifier = FAKE_NOMEM_IDENTIFIER;  // the identifier they fail with
 bool copies_rows = true;    // rows are copied after the call, set by fake_copy_rows_after_call
 
 // The elements of a numeric row as doubles.
@@ -111,9 +112,11 @@ FakeCharge::~FakeCharge() { heap_free(block); }
 void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count) {
   const std::size_t size = numbers_element_size(element_class);
   void* charge = nullptr;
-  if (rows_to_fail > 0 || size == 0 || count > FAKE_MAX_ROW_BYTES / size ||
-      (charge = heap_take(count * size)) == nullptr) {
-    rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
+  if (rows_to_fail > 0) {
+    --rows_to_fail;
+    throw FakeHostError(row_error_identifier, FAKE_NOMEM_MESSAGE);
+  }
+  if (size == 0 || count > FAKE_MAX_ROW_BYTES / size || (charge = heap_take(count * size)) == nullptr) {
     throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
   }
   auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}, {}};
@@ -135,7 +138,10 @@ std::size_t host_copy_after_call(HostClass element_class, std::size_t count) {
   return copies_rows ? count * numbers_element_size(element_class) : 0;
 }
 
-void fake_fail_next_rows(int count) { rows_to_fail = count; }
+void fake_fail_next_rows(int count, const char* identifier) {
+  rows_to_fail = count;
+  row_error_identifier = identifier;
+}
 
 void fake_copy_rows_after_call(bool copies) { copies_rows = copies; }
 

@@ -93,8 +93,9 @@ constexpr const char* FAKE_NOMEM_IDENTIFIER = "Host:nomem";
 constexpr const char* FAKE_NOMEM_MESSAGE = "out of memory or dimension too large";
 
 // Makes the next count row creations fail as a row above the limit does,
-// whatever their size (0: none).
-void fake_fail_next_rows(int count);
+// whatever their size (0: none), with the given identifier ("" for none, as
+// Octave's mxCreate* give their errors).
+void fake_fail_next_rows(int count, const char* identifier = FAKE_NOMEM_IDENTIFIER);
 
 // Result rows are made from the module's heap (a heap block of their size),
 // so heap_fail_at and heap_limit_bytes fail them too. With copies on (the
