@@ -72,8 +72,7 @@
 %         row holding 0..255: an eighth of the memory of doubles.
 %     R = kestrel('done', -42)
 %         Closes every coder; returns 0. Memory encoders are dropped
-%         unfinished, their bytes discarded, which takes no memory and
-%         never fails.
+%         unfinished, their bytes discarded, without taking memory.
 %     kestrel('cleanup')
 %         Closes every coder, like done -42, and returns no value at all.
 %     V = kestrel('version')          returns '1.4.1 2008-05-16 (yyyy-mm-dd)'.
@@ -152,9 +151,10 @@
 %         without a result and raises the error; cleanup and unloading close
 %         it without an error and without memory.
 %     kestrel:outOfMemory      out of memory
-%         memory ran out in the module's own C++ code, or for a result the
+%         memory ran out in the module's own C++ code, for a result the
 %         host could not make (then with the host's message, such as
-%         'failed to allocate N bytes of memory')
+%         'failed to allocate N bytes of memory'), or for the room of the
+%         host's copy of a result
 %     kestrel:internal         Questo non dovrebbe accadere
 %     kestrel:releaseOutOfBounds  Internal error: handler out of bounds
 %     kestrel:closeOutOfBounds Internal: handler 'N' out of bounds to
@@ -166,8 +166,9 @@
 %     - done on a memory encoder fails before anything changed and the
 %       encoder stays open, unchanged: after memory is freed, done returns
 %       every byte. It needs room for its result (8 bytes a coded byte for
-%       doubles, 1 for done:uint8) beside the encoder's own bytes; finishing
-%       takes only the few bytes more that the last bits need.
+%       doubles, 1 for done:uint8; twice that for a result under 64 KiB, see
+%       below) beside the encoder's own bytes; finishing takes only the few
+%       bytes more that the last bits need.
 %     - decode fails before anything is decoded: the decoder stays where it
 %       was, and the same call returns the same symbols once memory is free.
 %       decode:uint8 needs 1 byte a symbol, decode 8; decoding in chunks
