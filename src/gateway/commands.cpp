@@ -229,7 +229,7 @@ static void command_done_one(CommandCall& call, int handle) {
     command_done_memory(call, handle, size, find_option(call.options, "uint8") != nullptr);
     return;
   }
-  if (!encoder_lost_bytes(&slot.encoder) || slot.is_decoder) gateway_prepare_scalar(call);
+  if (slot.is_decoder || !encoder_lost_bytes(&slot.encoder)) gateway_prepare_scalar(call);
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   close_encoder(handle, &bytes, &count);

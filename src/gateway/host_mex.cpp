@@ -125,12 +125,12 @@ static mxClassID host_mx_class(HostClass element_class) {
 
 // Octave turns every row made by mxCreate*Matrix into a value of its own
 // when the call returns, copying the elements into a fresh array (its mxArray
-// cannot hand its block over: Octave 7 is built without the memory resources
-// that would let it), so that such a row needs twice its memory for a
-// moment, after the module has done its work. A row that Octave made itself,
-// through mexCallMATLAB, is an Octave value already and goes back as it is.
-// Rows from this size on are made that way; smaller ones, for which the
-// call costs more than the copy, are made directly and copied.
+// cannot hand its block over: Octave 7 as Debian builds it lacks the memory
+// resources that would let it), so that such a row needs twice its memory
+// for a moment, after the module has done its work. A row that Octave made
+// itself, through mexCallMATLAB, is an Octave value already and goes back as
+// it is. Rows from this size on are made that way; smaller ones, for which
+// the call costs more than the copy, are made directly and copied.
 #if defined(HAVE_OCTAVE)
 constexpr std::size_t HOST_OWN_VALUE_BYTES = std::size_t(1) << 16;
 
