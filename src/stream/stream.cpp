@@ -170,6 +170,11 @@ int stream_seek(ByteStream* stream, int64_t offset, int whence) {
   return fseeko(stream->file, offset, SEEK_CUR);
 }
 
+void stream_reserve(ByteStream* stream, int32_t count) {
+  KESTREL_ASSERT(stream_is_sound(stream) && count >= 0);
+  if (stream->is_memory) buffer_reserve(stream->memory, count);
+}
+
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
   KESTREL_ASSERT(stream_is_sound(stream));
   *count = 0;
