@@ -43,7 +43,7 @@ static void buffer_grow(ByteBuffer* buffer, int64_t needed) {
 }
 
 // True when a buffer's pos lies within its block: 0 <= pos <= size.
-static bool buffer_is_sound(const ByteBuffer* buffer) {
+[[maybe_unused]] static bool buffer_is_sound(const ByteBuffer* buffer) {
   return buffer->size >= 0 && buffer->pos >= 0 && buffer->pos <= buffer->size;
 }
 

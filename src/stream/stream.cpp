@@ -97,12 +97,12 @@ static FILE* stream_fopen(const char* path, const char* mode) { return std::fope
 #endif
 
 // True for the modes a file stream opens with: "wb", "ab" or "rb".
-static bool stream_mode_is_known(const char* mode) {
+[[maybe_unused]] static bool stream_mode_is_known(const char* mode) {
   return std::strcmp(mode, "wb") == 0 || std::strcmp(mode, "ab") == 0 || std::strcmp(mode, "rb") == 0;
 }
 
 // True when a stream is one of the two kinds, with the one pointer it uses.
-static bool stream_is_sound(const ByteStream* stream) {
+[[maybe_unused]] static bool stream_is_sound(const ByteStream* stream) {
   return stream->is_memory == 1 ? stream->memory != nullptr && stream->file == nullptr
                                 : stream->is_memory == 0 && stream->file != nullptr && stream->memory == nullptr;
 }
