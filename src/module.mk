@@ -17,6 +17,7 @@ KESTREL_CORE_SOURCES = \
   stream/stream.cpp \
   coder/bits.cpp \
   coder/model.cpp \
+  coder/bank.cpp \
   coder/encoder.cpp \
   coder/decoder.cpp
 
