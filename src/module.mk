@@ -12,6 +12,7 @@ KESTREL_CORE_SOURCES = \
   gateway/gateway.cpp \
   gateway/commands.cpp \
   gateway/numbers.cpp \
+  gateway/models.cpp \
   registry/slots.cpp \
   stream/buffer.cpp \
   stream/stream.cpp \

@@ -24,12 +24,12 @@ void release_slot(int handle) {
   coder_table.slots[handle].in_use = 0;
 }
 
-// Releases a slot's model and frees the slot when closing it ends, whether
+// Releases a slot's models and frees the slot when closing it ends, whether
 // closing raised or not.
 struct SlotRelease {
   CoderSlot* slot;  // a taken slot being closed
   ~SlotRelease() {
-    model_release(&slot->model);
+    bank_release(&slot->bank);
     slot->in_use = 0;
   }
 };

@@ -8,6 +8,7 @@
 
 #include "coder/decoder.h"
 #include "coder/encoder.h"
+#include "coder/bank.h"
 #include "coder/model.h"
 
 // Coders open at once: enough for any sensible session, and small enough that
@@ -20,7 +21,7 @@ constexpr int ALL_HANDLES = -42;
 struct CoderSlot {
   EncoderState encoder;  // registers and stream of an encoder; meaningful when is_decoder is 0
   DecoderState decoder;  // registers and stream of a decoder; meaningful when is_decoder is 1
-  FrequencyModel model;  // the coder's adaptive model
+  ModelBank bank;        // the coder's models: one uniform adaptive model unless the creation asked for more
   int32_t is_decoder;    // 1: the slot holds a decoder, 0: an encoder
   int32_t in_use;        // 1 while the slot is taken, 0 when free
 };
@@ -39,7 +40,7 @@ int acquire_slot();
 void release_slot(int handle);
 
 // Closes the coder in one slot: finishes an encoder or closes a decoder,
-// releases the model and frees the slot. Sets *count to the bytes a memory
+// releases the models and frees the slot. Sets *count to the bytes a memory
 // encoder hands back (*bytes: heap copy owned by the caller; untouched when
 // *count is 0). A free slot is left alone. The slot is freed and its stream
 // and model released even when closing raises a failure ("Could not write

@@ -324,7 +324,7 @@ void check_table() {
   for (int h = 0; h < SLOT_COUNT; ++h) {
     const CoderSlot& slot = coder_table.slots[h];
     FUZZ_CHECK(bool(slot.in_use) == coders[h].open, "slot " + std::to_string(h) + " open or free unexpectedly");
-    FUZZ_CHECK(!slot.in_use || (bool(slot.is_decoder) == coders[h].decoder && slot.model.nsym == coders[h].nsym),
+    FUZZ_CHECK(!slot.in_use || (bool(slot.is_decoder) == coders[h].decoder && slot.bank.nsym == coders[h].nsym),
                "slot " + std::to_string(h) + " holds another coder");
   }
 }

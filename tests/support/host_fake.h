@@ -21,6 +21,7 @@ struct HostArray {
   HostClass element_class;           // element type of numeric, char and logical arrays
   std::size_t count;                 // number of elements
   std::vector<unsigned char> bytes;  // the elements' raw storage
+  std::size_t rows = 1;              // first dimension; a row unless made a matrix
 };
 
 using FakeArray = std::unique_ptr<HostArray>;
@@ -29,7 +30,9 @@ FakeArray fake_text(const std::string& text);
 FakeArray fake_doubles(const std::vector<double>& values);
 FakeArray fake_double(double value);
 FakeArray fake_logicals(const std::vector<bool>& values);
-FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse or complex
+FakeArray fake_other(FakeKind kind);
+// A rows-by-(values/rows) double matrix of values in storage (column) order.
+FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values);  // cell, struct, function handle, sparse or complex
 
 // A numeric array of element type T with the given values.
 template <typename T>
