@@ -16,7 +16,7 @@
 #include "coder/bank.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
-#include "gateway/heap.h"
+#include "base/heap.h"
 #include "reference/reference_coder.h"
 
 namespace {

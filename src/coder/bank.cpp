@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 
 static void* bank_take(size_t bytes) {
   void* block = heap_take(bytes);

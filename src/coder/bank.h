@@ -41,6 +41,20 @@ struct ModelBank {
 void bank_init(ModelBank* bank, int32_t nsym, int32_t count, int32_t order, const int32_t* counts, int32_t columns,
                int32_t adaptive, int32_t increment);
 
+// The arguments of bank_init, as one record.
+struct BankSettings {
+  int32_t nsym;           // as bank_init
+  int32_t count;          // as bank_init
+  int32_t order;          // as bank_init
+  const int32_t* counts;  // as bank_init; the caller's, read by bank_init only
+  int32_t columns;        // as bank_init
+  int32_t adaptive;       // as bank_init
+  int32_t increment;      // as bank_init
+};
+inline void bank_init(ModelBank* bank, const BankSettings& s) {
+  bank_init(bank, s.nsym, s.count, s.order, s.counts, s.columns, s.adaptive, s.increment);
+}
+
 // Frees every model and table and sets count 0; may be called again.
 void bank_release(ModelBank* bank);
 

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "gateway/numbers.h"
+#include "registry/slots.h"
 
 // The whole decimal number behind key in an option, as in 'models=17': at
 // most 9 digits and nothing else; -1 when the text is anything else. 0 when
@@ -90,9 +91,10 @@ ModelRequest models_read_request(const CommandCall& call) {
   return request;
 }
 
-void models_fill_bank(const ModelRequest& request, ModelBank* bank) {
+void models_open_slot(const ModelRequest& request, int handle, int32_t is_decoder) {
+  BankSettings settings{request.nsym, request.count, request.order, nullptr, 0, request.adaptive, request.increment};
   if (request.counts == nullptr) {
-    bank_init(bank, request.nsym, request.count, request.order, nullptr, 0, request.adaptive, request.increment);
+    slot_open(handle, settings, is_decoder);
     return;
   }
   HostNumbers numbers = host_numbers(request.counts);
@@ -100,8 +102,9 @@ void models_fill_bank(const ModelRequest& request, ModelBank* bank) {
   if (block.data == nullptr) raise_failure(MSG_MODEL_ALLOCATION);
   auto* counts = reinterpret_cast<int32_t*>(block.data);
   for (size_t start = 0; start < numbers.count; start += NUMBERS_CHUNK) numbers_to_ints(numbers, start, counts + start);
-  bank_init(bank, request.nsym, request.count, request.order, counts, request.columns, request.adaptive,
-            request.increment);
+  settings.counts = counts;
+  settings.columns = request.columns;
+  slot_open(handle, settings, is_decoder);
 }
 
 HostNumbers models_read_contexts(const CommandCall& call, const ModelBank* bank, size_t count) {

@@ -33,8 +33,11 @@ struct ModelRequest {
 // model.
 ModelRequest models_read_request(const CommandCall& call);
 
-// Fills bank as request says (see bank_init), reading COUNTS again.
-void models_fill_bank(const ModelRequest& request, ModelBank* bank);
+// Opens the slot of handle (just taken) for an encoder or a decoder
+// (is_decoder) with the models request says (see slot_open), reading COUNTS
+// again. Raises what slot_open raises, and "arithmetic coder model
+// allocation failure" when the counts find no room.
+void models_open_slot(const ModelRequest& request, int handle, int32_t is_decoder);
 
 // The contexts of encode or decode: argument 4 when given, for count
 // symbols of the coder's bank. Raises "invalid models ..." for contexts

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "registry/slots.h"
 
-#include <cstring>
-
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/messages.h"
 
 CoderTable coder_table;
 
@@ -22,6 +19,23 @@ int acquire_slot() {
 void release_slot(int handle) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure(MSG_RELEASE_OUT_OF_BOUNDS);
   coder_table.slots[handle].in_use = 0;
+}
+
+void slot_open(int handle, const BankSettings& models, int32_t is_decoder) {
+  CoderSlot* slot = &coder_table.slots[handle];
+  slot->encoder.stream = nullptr;
+  slot->decoder.stream = nullptr;
+  slot->is_decoder = is_decoder;
+  bank_init(&slot->bank, models);
+}
+
+void slot_give_back(int handle) noexcept {
+  CoderSlot* slot = &coder_table.slots[handle];
+  stream_close(slot->encoder.stream);
+  slot->encoder.stream = nullptr;
+  decoder_close(&slot->decoder);
+  bank_release(&slot->bank);
+  slot->in_use = 0;
 }
 
 // Releases a slot's models and frees the slot when closing it ends, whether
@@ -48,27 +62,35 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, handle);
   CoderSlot* slot = &coder_table.slots[handle];
   if (slot->in_use == 0) return;
+  if (slot->is_decoder == 0) encoder_reserve_finish(&slot->encoder);  // raises with the slot as it was
   SlotRelease release{slot};
   slot_close_coder(slot, bytes, count);
 }
 
+// Closes the coder of one slot whose output nobody takes: a memory encoder
+// is dropped unfinished (which cannot fail), anything else closed as
+// close_encoder does.
+static void close_discarding(int handle) {
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (slot->in_use == 0) return;
+  SlotRelease release{slot};
+  if (slot->is_decoder == 0) {
+    encoder_close_discarding(&slot->encoder);
+  } else {
+    decoder_close(&slot->decoder);
+  }
+}
+
 void close_all() {
   bool failed = false;
-  char first_identifier[FAILURE_IDENTIFIER_SIZE];
-  char first_message[FAILURE_MESSAGE_SIZE];
+  Failure first{};
   for (int handle = 0; handle < SLOT_COUNT; ++handle) {
-    uint8_t* bytes = nullptr;
-    int32_t count = 0;
     try {
-      close_encoder(handle, &bytes, &count);
-    } catch (const Failure&) {
-      if (!failed) {
-        std::memcpy(first_identifier, failure_identifier, sizeof first_identifier);
-        std::memcpy(first_message, failure_message, sizeof first_message);
-      }
+      close_discarding(handle);
+    } catch (const Failure& failure) {
+      if (!failed) first = failure;
       failed = true;
     }
-    if (count > 0) heap_free(bytes);
   }
-  if (failed) raise_kept_failure(first_identifier, first_message);
+  if (failed) throw first;
 }

@@ -35,20 +35,36 @@ extern CoderTable coder_table;
 // Takes the lowest free slot and returns its handle, or -1 when all are taken.
 int acquire_slot();
 
+// Readies the slot of a handle just taken (acquire_slot) for a new coder:
+// no stream yet, the models settings give (see bank_init), and an encoder
+// (is_decoder 0) or a decoder (1). Raises what bank_init raises, leaving the
+// slot for slot_give_back.
+void slot_open(int handle, const BankSettings& models, int32_t is_decoder);
+
+// Gives back the slot of a coder whose creation did not finish: closes the
+// stream it may have opened, releases its models and frees the slot. Never
+// raises.
+void slot_give_back(int handle) noexcept;
+
 // Marks a slot free; nothing else in it is cleared. Raises "Internal error:
 // handler out of bounds" for a handle outside 0..SLOT_COUNT-1.
 void release_slot(int handle);
 
 // Closes the coder in one slot: finishes an encoder or closes a decoder,
 // releases the models and frees the slot. Sets *count to the bytes a memory
-// encoder hands back (*bytes: heap copy owned by the caller; untouched when
-// *count is 0). A free slot is left alone. The slot is freed and its stream
-// and model released even when closing raises a failure ("Could not write
-// file", "buffer allocation failure"). Raises "Internal: handler '%d' out of
-// bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
+// encoder hands back (*bytes: heap block owned by the caller; untouched when
+// *count is 0). A free slot is left alone. A memory encoder whose last bytes
+// find no room raises "buffer allocation failure" before anything changes:
+// the slot stays taken with the encoder as it was, and a later close
+// returns every byte. Any other failure ("Could not write file", "buffer
+// allocation failure" of an encoder that lost bytes) comes after the slot was
+// freed and its stream and models released. Raises "Internal: handler '%d'
+// out of bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
 void close_encoder(int handle, uint8_t** bytes, int32_t* count);
 
-// Closes every slot in increasing handle order, discarding the bytes of memory
-// encoders. Every slot is closed even when some fail; the first failure is
-// raised again afterwards.
+// Closes every slot in increasing handle order. Memory encoders are dropped
+// unfinished, their bytes discarded, which takes no memory and cannot fail;
+// file encoders are finished. Every slot is closed even when some fail (a
+// file that could not be written); the first failure is raised again
+// afterwards.
 void close_all();

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -148,6 +148,10 @@ int stream_seek(ByteStream* stream, int64_t offset, int whence) {
   if (stream->is_memory) return buffer_seek(stream->memory, offset, whence);
   if (whence == 0) return stream_seek_file_start(stream->file, offset);
   return fseeko(stream->file, offset, SEEK_CUR);
+}
+
+void stream_reserve(ByteStream* stream, int32_t count) {
+  if (stream->is_memory) buffer_reserve(stream->memory, count);
 }
 
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
