@@ -258,9 +258,9 @@ TEST_P(DifferentialBanks, FastBankMatchesTheStraightforwardBankInBytesSymbolsAnd
   const std::vector<int32_t> counts = make_counts(c, random);
   const int32_t columns = static_cast<int32_t>(counts.size() / static_cast<size_t>(c.nsym));
   const BankRun run = make_bank_run(c, counts, random);
-  for (bool wide : {false, true}) {
-    if (code_use_wide(wide) != wide) continue;
-    SCOPED_TRACE(wide ? "wide loops" : "baseline loops");
+  for (PlatformPath path : {PATH_PLAIN, PATH_VECTOR, PATH_WIDE}) {
+    if (platform_limit_path(path) != path) continue;
+    SCOPED_TRACE(path == PATH_PLAIN ? "plain path" : path == PATH_VECTOR ? "baseline loops" : "wide loops");
     ModelBank bank{};
     ReferenceBank reference_bank{};
     bank_init(&bank, c.nsym, c.models, c.order, counts.empty() ? nullptr : counts.data(), columns, c.adaptive, c.increment);
@@ -331,7 +331,7 @@ TEST_P(DifferentialBanks, FastBankMatchesTheStraightforwardBankInBytesSymbolsAnd
     bank_release(&bank);
     reference_bank_release(&reference_bank);
   }
-  code_use_wide(true);
+  platform_limit_path(PATH_WIDE);
 }
 
 INSTANTIATE_TEST_SUITE_P(
