@@ -111,9 +111,9 @@
 %     'new_encoder:inc=N'      adds N (1 <= N, NSYM + N <= 16383) instead
 %         of 1; before adding, halves every count for as long as the total
 %         + N would exceed 16383. Learns faster; inc=1 is the default.
-%     Options combine: 'new_encoder:order=1:inc=24', 'new_decoder:counts:
-%     static:models=8'. K*NSYM may be at most 2^24 (16777216). A model
-%     costs memory only once a symbol has used it.
+%     Options combine, as in 'new_encoder:order=1:inc=24' or
+%     'new_decoder:counts:static:models=8'. K*NSYM may be at most 2^24
+%     (16777216). A model costs memory only once a symbol has used it.
 %
 %   Unloading the module ('clear kestrel', 'clear all', leaving MATLAB or
 %   Octave) closes every coder: open file encoders complete their files;
