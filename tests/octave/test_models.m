@@ -27,17 +27,22 @@ runs = {'new_encoder:models=7', 256, c; 'new_encoder:order=1', 256, []
         'new_encoder:inc=24', 256, []; 'new_encoder:order=1:inc=2', 256, []
         'new_encoder:counts:models=7', tables(:, 1), c; 'new_encoder:counts:static', tables(:, [1 2 3 1 2 3 1]), c
         'new_encoder:static:models=3', 256, mod(c, 3); 'new_encoder:counts', tables, mod(c, 3)};
-for i = 1:rows(runs)
+for i = 1:size(runs, 1)
   [command, arg3, contexts] = runs{i, :};
   given = {};
-  if ~isempty(contexts), given = {contexts}; end
+  if ~isempty(contexts)
+    given = {contexts};
+  end
   b = enc(command, arg3, x, given{:});
   if isequal(b, plain), error('%s: the same bytes as the plain coder', command); end
   decoder = strrep(command, 'new_encoder', 'new_decoder');
   expect_equal(dec(decoder, arg3, b, numel(x), given{:}), x, [command ' round trip']);
   d = kestrel(decoder, '', arg3, b);
   half = {}; rest = {};
-  if ~isempty(contexts), half = {contexts(1:2500)}; rest = {int16(contexts(2501:end))}; end
+  if ~isempty(contexts)
+    half = {contexts(1:2500)};
+    rest = {int16(contexts(2501:end))};
+  end
   y = [kestrel('decode:uint8', d, 2500, half{:}), kestrel('decode:uint8', d, 2500, rest{:})];
   kestrel('done', d);
   expect_equal(y, uint8(x), [command ' in two calls, typed']);
@@ -62,7 +67,7 @@ refusals = {'new_encoder:models=0', 256, 'kestrel:invalidModels'; 'new_encoder:m
             'new_encoder:counts', [1 0; 1 0], 'kestrel:invalidModels'; 'new_encoder:counts', [1; NaN], 'kestrel:invalidModels'
             'new_encoder:counts', [16000; 384], 'kestrel:maxFrequency'; 'new_encoder:models=65537', 256, 'kestrel:tooManyModels'
             'new_encoder:order=1', 4097, 'kestrel:tooManyModels'; 'new_encoder:counts', 'ab', 'kestrel:notNumeric'};
-for i = 1:rows(refusals)
+for i = 1:size(refusals, 1)
   expect_refusal(@() kestrel(refusals{i, 1}, '', refusals{i, 2}, uint8([1 2])), refusals{i, 3}, refusals{i, 1});
   expect_equal(kestrel('new_encoder', '', 2), 0, [refusals{i, 1} ' left handle 0 free']);
   kestrel('done', 0);
@@ -75,7 +80,7 @@ kestrel('done', 0);
 % Refused CONTEXTS code nothing and leave the coder open and unchanged.
 bad = {zeros(1, 4), 'kestrel:contextCount'; [0 1 7 0 0], 'kestrel:contextOutOfRange'
        [0 -1 0 0 0], 'kestrel:contextOutOfRange'; {0}, 'kestrel:notNumericArray'};
-for i = 1:rows(bad)
+for i = 1:size(bad, 1)
   h = kestrel('new_encoder:models=7', '', 256);
   expect_refusal(@() kestrel('encode', h, 1:5, bad{i, 1}), bad{i, 2}, ['encode ' bad{i, 2}]);
   kestrel('encode', h, x, c);
