@@ -42,9 +42,9 @@ FakeArray fake_text(const std::string& text);
 FakeArray fake_doubles(const std::vector<double>& values);
 FakeArray fake_double(double value);
 FakeArray fake_logicals(const std::vector<bool>& values);
-FakeArray fake_other(FakeKind kind);
+FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse or complex
 // A rows-by-(values/rows) double matrix of values in storage (column) order.
-FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values);  // cell, struct, function handle, sparse or complex
+FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values);
 
 // A numeric array of element type T with the given values.
 template <typename T>
