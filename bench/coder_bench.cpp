@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "coder/bank.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "base/heap.h"
@@ -189,6 +190,146 @@ void register_long_vector() {
   });
 }
 
+// Banks beside the order-0 coder on the same symbols, in the same run: one
+// model given as a bank, an increment, a column of counts, static counts,
+// 256 models picked at random, and order 1 on real text. Each cell's
+// baseline is order-0 on its own symbols.
+struct BankSetup {
+  int32_t nsym;
+  int32_t models;
+  int32_t order;
+  std::vector<int32_t> counts;  // one column, or empty for uniform
+  int32_t adaptive;
+  int32_t increment;
+};
+
+struct BankCell {
+  std::string name;      // the benchmark's name under bank/
+  std::string baseline;  // the name of its order-0 cell
+  BankSetup setup;
+  std::shared_ptr<std::vector<int32_t>> symbols;
+  std::shared_ptr<std::vector<int32_t>> contexts;  // empty: none
+};
+std::vector<BankCell> bank_cells;
+
+std::vector<uint8_t> encode_bank(const BankSetup& b, const std::vector<int32_t>& symbols,
+                                 const std::vector<int32_t>& contexts) {
+  ModelBank bank;
+  EncoderState encoder;
+  bank_init(&bank, b.nsym, b.models, b.order, b.counts.empty() ? nullptr : b.counts.data(), b.counts.empty() ? 0 : 1,
+            b.adaptive, b.increment);
+  encoder_start(&encoder, "", "w");
+  encoder_encode_bank(&encoder, &bank, symbols.data(), contexts.empty() ? nullptr : contexts.data(), symbols.size());
+  uint8_t* bytes = nullptr;
+  int32_t length = 0;
+  encoder_finish(&encoder, &bytes, &length);
+  bank_release(&bank);
+  return take(bytes, length);
+}
+
+int32_t decode_bank(const BankSetup& b, const std::vector<uint8_t>& bytes, const std::vector<int32_t>& contexts,
+                    size_t count) {
+  ModelBank bank;
+  DecoderState decoder;
+  bank_init(&bank, b.nsym, b.models, b.order, b.counts.empty() ? nullptr : b.counts.data(), b.counts.empty() ? 0 : 1,
+            b.adaptive, b.increment);
+  decoder_start(&decoder, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
+  std::vector<int32_t> symbols(count);
+  decoder_decode_bank(&decoder, &bank, symbols.data(), contexts.empty() ? nullptr : contexts.data(), count);
+  decoder_close(&decoder);
+  bank_release(&bank);
+  return symbols[count - 1];
+}
+
+// Real text: the licence texts Debian ships, as bytes, repeated to SYMBOLS.
+std::vector<int32_t> read_text() {
+  std::vector<int32_t> text;
+  for (const char* name : {"GPL-3", "GPL-2", "LGPL-2.1", "Apache-2.0", "MPL-2.0", "Artistic"}) {
+    FILE* file = std::fopen((std::string("/usr/share/common-licenses/") + name).c_str(), "rb");
+    if (file == nullptr) continue;
+    for (int c; (c = std::getc(file)) != EOF;) text.push_back(c);
+    std::fclose(file);
+  }
+  if (text.empty()) return text;
+  for (size_t i = 0; text.size() < SYMBOLS; ++i) text.push_back(text[i]);
+  text.resize(SYMBOLS);
+  return text;
+}
+
+void register_bank_cell(const BankCell& cell) {
+  std::vector<uint8_t> plain = encode_current(cell.setup.nsym, *cell.symbols, cell.symbols->size());
+  auto bytes = std::make_shared<std::vector<uint8_t>>(encode_bank(cell.setup, *cell.symbols, *cell.contexts));
+  std::vector<int32_t> decoded(cell.symbols->size());
+  bank_cells.push_back(cell);
+  auto symbols = cell.symbols;
+  auto contexts = cell.contexts;
+  BankSetup setup = cell.setup;
+  benchmark::RegisterBenchmark(("bank/encode/" + cell.name).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(encode_bank(setup, *symbols, *contexts));
+    state.counters["symbols"] = static_cast<double>(symbols->size());
+    state.counters["bytes"] = static_cast<double>(bytes->size());
+  });
+  benchmark::RegisterBenchmark(("bank/decode/" + cell.name).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decode_bank(setup, *bytes, *contexts, symbols->size()));
+    state.counters["symbols"] = static_cast<double>(symbols->size());
+  });
+  std::printf("%-22s %8zu bytes (order-0: %8zu)\n", cell.name.c_str(), bytes->size(), plain.size());
+}
+
+void register_order0(const std::string& name, int32_t nsym, std::shared_ptr<std::vector<int32_t>> symbols) {
+  auto bytes = std::make_shared<std::vector<uint8_t>>(encode_current(nsym, *symbols, symbols->size()));
+  benchmark::RegisterBenchmark(("bank/encode/" + name).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(encode_current(nsym, *symbols, symbols->size()));
+    state.counters["symbols"] = static_cast<double>(symbols->size());
+  });
+  benchmark::RegisterBenchmark(("bank/decode/" + name).c_str(), [=](benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decode_current(nsym, *bytes, symbols->size()));
+    state.counters["symbols"] = static_cast<double>(symbols->size());
+  });
+}
+
+void register_banks() {
+  auto none = std::make_shared<std::vector<int32_t>>();
+  for (int32_t nsym : {16, 256, 4096}) {
+    std::string n = std::to_string(nsym);
+    auto symbols = std::make_shared<std::vector<int32_t>>(make_symbols(nsym, 1, SYMBOLS));
+    std::vector<int32_t> column(static_cast<size_t>(nsym));
+    for (int32_t s = 0; s < nsym; ++s) column[static_cast<size_t>(s)] = 1 + (nsym - s) % 3;
+    register_order0("order0/" + n, nsym, symbols);
+    register_bank_cell({"models1/" + n, "order0/" + n, {nsym, 1, 0, {}, 1, 1}, symbols, none});
+    register_bank_cell({"inc24/" + n, "order0/" + n, {nsym, 1, 0, {}, 1, 24}, symbols, none});
+    register_bank_cell({"counts/" + n, "order0/" + n, {nsym, 1, 0, column, 1, 1}, symbols, none});
+    register_bank_cell({"static/" + n, "counts/" + n, {nsym, 1, 0, column, 0, 1}, symbols, none});
+  }
+  auto symbols = std::make_shared<std::vector<int32_t>>(make_symbols(256, 1, SYMBOLS));
+  auto contexts = std::make_shared<std::vector<int32_t>>(SYMBOLS);
+  std::mt19937 random(5);
+  for (auto& context : *contexts) context = static_cast<int32_t>(random() % 256);
+  register_bank_cell({"models256-random/256", "order0/256", {256, 256, 0, {}, 1, 1}, symbols, contexts});
+  register_bank_cell({"static256-random/256", "models256-random/256", {256, 256, 0, {}, 0, 1}, symbols, contexts});
+  auto text = std::make_shared<std::vector<int32_t>>(read_text());
+  if (text->empty()) return;
+  register_order0("order0-text/256", 256, text);
+  register_bank_cell({"order1-text/256", "order0-text/256", {256, 256, 1, {}, 1, 1}, text, none});
+  register_bank_cell({"order1-inc24-text/256", "order0-text/256", {256, 256, 1, {}, 1, 24}, text, none});
+}
+
+void print_bank_ratios(const std::map<std::string, double>& ns) {
+  std::printf("\nbanks: CPU ns per symbol, median; ratio = cell / baseline (below 1: the cell is faster)\n");
+  std::printf("%-22s %-22s | %8s %6s | %8s %6s\n", "cell", "baseline", "encode", "ratio", "decode", "ratio");
+  for (const BankCell& cell : bank_cells) {
+    auto at = [&](const std::string& way, const std::string& name) {
+      auto found = ns.find("bank/" + way + "/" + name);
+      return found == ns.end() ? 0.0 : found->second;
+    };
+    double enc = at("encode", cell.name);
+    double dec = at("decode", cell.name);
+    if (enc == 0 || at("encode", cell.baseline) == 0) continue;  // not run: filtered out
+    std::printf("%-22s %-22s | %8.2f %6.3f | %8.2f %6.3f\n", cell.name.c_str(), cell.baseline.c_str(), enc,
+                enc / at("encode", cell.baseline), dec, dec / at("decode", cell.baseline));
+  }
+}
+
 // Keeps the median CPU ns per symbol of every benchmark for the closing table.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -304,10 +445,12 @@ int main(int argc, char** argv) {
     for (int shape = 0; shape < 4; ++shape) register_cell(nsym, shape);
   }
   register_long_vector();
+  register_banks();
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   print_ratios(reporter.ns_per_symbol);
+  print_bank_ratios(reporter.ns_per_symbol);
   print_memory();
   benchmark::Shutdown();
   return 0;

@@ -13,11 +13,13 @@ KESTREL_CORE_SOURCES = \
   gateway/gateway.cpp \
   gateway/commands.cpp \
   gateway/numbers.cpp \
+  gateway/models.cpp \
   registry/slots.cpp \
   stream/buffer.cpp \
   stream/stream.cpp \
   coder/bits.cpp \
   coder/model.cpp \
+  coder/bank.cpp \
   coder/encoder.cpp \
   coder/decoder.cpp
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "coder/bits.h"
+#include "coder/runs.h"
 #include "base/checks.h"
 #include "base/failure.h"
 
@@ -126,20 +127,22 @@ struct DecoderRegisters {
   int32_t last_count;   // the count of last_symbol when last_symbol >= 0
 };
 
-// The registers from the decoder, and the slice of its last symbol from rows.
-static inline DecoderRegisters decoder_load(const DecoderState* state, const ModelRows& rows) {
-  DecoderRegisters r{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
-                     static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
-                     state->last_symbol, 0, 0};
-  if (r.last_symbol >= 0) {
-    int32_t top = 0;
-    model_slice(rows, static_cast<uint32_t>(r.last_symbol), &top, &r.last_bottom);
-    r.last_count = top - r.last_bottom;
-  }
-  return r;
+// The registers from the decoder; the slice of its last symbol is not known.
+static CODE_INLINE DecoderRegisters decoder_load(const DecoderState* state) {
+  return DecoderRegisters{static_cast<uint32_t>(state->value), static_cast<uint32_t>(state->low),
+                          static_cast<uint32_t>(state->high), state->input_pos, state->input_bits,
+                          state->last_symbol, 0, 0};
 }
 
-static inline void decoder_store(DecoderState* state, const DecoderRegisters& r) {
+// The slice of the last symbol, from the rows of the model that decoded it.
+static CODE_INLINE void decoder_recall_last(DecoderRegisters& r, const ModelRows& rows) {
+  if (r.last_symbol < 0) return;
+  int32_t top = 0;
+  model_slice(rows, static_cast<uint32_t>(r.last_symbol), &top, &r.last_bottom);
+  r.last_count = top - r.last_bottom;
+}
+
+static CODE_INLINE void decoder_store(DecoderState* state, const DecoderRegisters& r) {
   state->value = static_cast<int32_t>(r.value);
   state->low = static_cast<int32_t>(r.low);
   state->high = static_cast<int32_t>(r.high);
@@ -176,12 +179,9 @@ CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t
     decoder_renormalise_slowly(state);
     return;
   }
-  DecoderRegisters r{static_cast<uint32_t>(state->value), 0, 0, state->input_pos, state->input_bits, -1, 0, 0};
+  DecoderRegisters r = decoder_load(state);
   decoder_settle(state->input, r, low, high);
-  state->value = static_cast<int32_t>(r.value);
-  state->low = static_cast<int32_t>(r.low);
-  state->high = static_cast<int32_t>(r.high);
-  state->input_pos = r.input_pos;
+  decoder_store(state, r);
 }
 
 // Reports a model in which no symbol has a slice: the dump of its table for
@@ -192,18 +192,18 @@ CODE_OUT_OF_LINE static void decoder_settle_at_end(DecoderState* state, uint32_t
 }
 
 // The symbol the value selects and its scaled bounds, or -1 when the model
-// has no slice at all. The symbol decoded last is tried first when it holds
-// a quarter of the counts or more, without a division or a search: for any
-// symbol with a nonempty slice, bottom <= cum < top exactly when its scaled
-// bounds enclose value - low, since c <= cum exactly when range * c / total
-// (rounded down) <= value - low. Its bounds come from registers, not from
-// the rows that the last update has just written.
-template <int32_t SHAPE>
+// has no slice at all. With LAST, the symbol decoded last is tried first
+// when it holds more than a quarter of the counts, without a division or a
+// search: for any symbol with a nonempty slice, bottom <= cum < top exactly
+// when its scaled bounds enclose value - low, since c <= cum exactly when
+// range * c / total (rounded down) <= value - low. Its bounds come from
+// registers, not from the rows that the last update has just written.
+template <int32_t SHAPE, bool LAST>
 static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& rows, int32_t range,
                                         int32_t* cum_out, int32_t* bottom_scaled, int32_t* top_scaled) {
   int32_t total = model_total(rows);
   int32_t offset = static_cast<int32_t>(r.value - r.low);
-  if (r.last_symbol >= 0 && 4 * r.last_count > total) {
+  if (LAST && r.last_symbol >= 0 && 4 * r.last_count > total) {
     *bottom_scaled = code_scale(range, r.last_bottom, total);
     *top_scaled = code_scale(range, r.last_bottom + r.last_count, total);
     if (*bottom_scaled <= offset && offset < *top_scaled) return r.last_symbol;
@@ -217,95 +217,115 @@ static CODE_INLINE int32_t decoder_find(DecoderRegisters& r, const ModelRows& ro
   int32_t s = static_cast<int32_t>(model_find<SHAPE>(rows, cum, &top, &bottom));
   *bottom_scaled = code_scale(range, bottom, total);
   *top_scaled = code_scale(range, top, total);
-  r.last_symbol = s;
-  r.last_bottom = bottom;
-  r.last_count = top - bottom;
+  if (LAST) {
+    r.last_symbol = s;
+    r.last_bottom = bottom;
+    r.last_count = top - bottom;
+  }
   return s;
 }
 
-// Decodes count symbols with a model of shape SHAPE (see model.h), adaptive
-// or not, keeping the registers and the model's rows in locals. Everything is
-// stored back before anything that may raise: the symbols before a failure
-// stay decoded.
-template <int32_t SHAPE, bool ADAPTIVE>
-static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel* model, int32_t* symbols,
-                                            size_t count) {
+// Counts symbol s, just decoded with model and rows, when ADAPTIVE. With
+// LAST, s is the last symbol: counting it keeps its bottom, unless the
+// counts were halved first.
+template <int32_t SHAPE, bool ADAPTIVE, bool LAST>
+static CODE_INLINE void decoder_count(DecoderRegisters& r, FrequencyModel* model, ModelRows& rows, int32_t s) {
+  if (!ADAPTIVE) return;
+  int32_t total = model_total(rows);
+  model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
+  if (!LAST) return;
+  r.last_count += model->increment;
+  if (model_total(rows) != total + model->increment) {
+    int32_t top = 0;
+    model_slice<SHAPE>(rows, static_cast<uint32_t>(s), &top, &r.last_bottom);
+    r.last_count = top - r.last_bottom;
+  }
+}
+
+// Decodes count symbols, each with the model SOURCE picks for it (see
+// runs.h): model alone, or a model of bank. Every model has shape SHAPE (see
+// model.h) and is adaptive or not as ADAPTIVE says. The registers and the
+// running counts stay in locals; everything is stored back before anything
+// that may raise: the symbols before a failure stay decoded. Over a bank the
+// last symbol is not tried first: its model changes from symbol to symbol.
+template <int32_t SHAPE, bool ADAPTIVE, int32_t SOURCE>
+static CODE_INLINE void decoder_decode_loop(DecoderState* state, FrequencyModel* model, ModelBank* bank,
+                                            int32_t* symbols, const int32_t* contexts, size_t count) {
+  constexpr bool LAST = SOURCE == CODE_ONE_MODEL;
   // A symbol abandoned at the end of a file leaves the registers midway, and
   // further turns would only widen them without bound.
   if (state->input_state == DECODER_FAILED && count > 0) raise_failure(MSG_BAD_INPUT_FILE);
-  ModelRows rows = model->rows;
-  DecoderRegisters r = decoder_load(state, rows);
+  CodeModels<SOURCE> models(model, bank, contexts);
+  DecoderRegisters r = decoder_load(state);
+  if (LAST) decoder_recall_last(r, models.rows_of(model));
+  if (!LAST) r.last_symbol = -1;
+  auto store = [&] {
+    decoder_store(state, r);
+    models.keep();
+  };
   for (size_t i = 0; i < count; ++i) {
+    FrequencyModel* chosen = models.pick(i, store);
+    ModelRows& rows = models.rows_of(chosen);
     int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
     int32_t cum = 0;
     int32_t bottom_scaled = 0;
     int32_t top_scaled = 0;
-    int32_t s = decoder_find<SHAPE>(r, rows, range, &cum, &bottom_scaled, &top_scaled);
+    int32_t s = decoder_find<SHAPE, LAST>(r, rows, range, &cum, &bottom_scaled, &top_scaled);
     if (s < 0) {
-      decoder_store(state, r);
-      model_keep_counts(model, rows);
-      decoder_refuse(model, cum);
+      store();
+      decoder_refuse(chosen, cum);
     }
     uint32_t high = r.low + static_cast<uint32_t>(top_scaled) - 1;
     uint32_t low = r.low + static_cast<uint32_t>(bottom_scaled);
     if (r.input_bits - r.input_pos >= DECODER_SYMBOL_BITS) {
       decoder_settle(state->input, r, low, high);
     } else {
-      decoder_store(state, r);
-      model_keep_counts(model, rows);
+      store();
       decoder_settle_at_end(state, low, high);
-      r = decoder_load(state, rows);
+      DecoderRegisters settled = decoder_load(state);
+      settled.last_bottom = r.last_bottom;
+      settled.last_count = r.last_count;
+      r = settled;
     }
-    if (ADAPTIVE) {
-      // The symbol just decoded is the last one; counting it keeps its bottom,
-      // unless the counts were halved first.
-      int32_t total = model_total(rows);
-      model_update<SHAPE>(model, rows, static_cast<uint32_t>(s));
-      r.last_count += 1;
-      if (model_total(rows) != total + 1) {
-        int32_t top = 0;
-        model_slice<SHAPE>(rows, static_cast<uint32_t>(s), &top, &r.last_bottom);
-        r.last_count = top - r.last_bottom;
-      }
-    }
+    decoder_count<SHAPE, ADAPTIVE, LAST>(r, chosen, rows, s);
+    models.coded(static_cast<uint32_t>(s));
     symbols[i] = s;
   }
-  decoder_store(state, r);
-  model_keep_counts(model, rows);
+  store();
 }
 
-// The loop for one shape and adaptivity, built for the baseline processor
-// and, where they can be chosen at run time, for wider instructions.
-template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN static void decoder_decode_run(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
-}
+using DecoderRunFn = void (*)(DecoderState*, FrequencyModel*, ModelBank*, int32_t*, const int32_t*, size_t);
+
+// The loop for one shape, adaptivity and source, built for the baseline
+// processor and, where they can be chosen at run time, for wider
+// instructions.
+template <int32_t SHAPE, bool ADAPTIVE, int32_t SOURCE>
+struct DecoderRun {
+  CODE_RUN static void run(DecoderState* state, FrequencyModel* model, ModelBank* bank, int32_t* symbols,
+                           const int32_t* contexts, size_t count) {
+    decoder_decode_loop<SHAPE, ADAPTIVE, SOURCE>(state, model, bank, symbols, contexts, count);
+  }
 #if defined(CODE_WIDE_LOOPS)
-template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN CODE_WIDE static void decoder_decode_run_wide(DecoderState* state, FrequencyModel* model, int32_t* symbols,
-                                                       size_t count) {
-  decoder_decode_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
-}
-#else
-#define decoder_decode_run_wide decoder_decode_run
+  CODE_RUN CODE_WIDE static void run_wide(DecoderState* state, FrequencyModel* model, ModelBank* bank,
+                                          int32_t* symbols, const int32_t* contexts, size_t count) {
+    decoder_decode_loop<SHAPE, ADAPTIVE, SOURCE>(state, model, bank, symbols, contexts, count);
+  }
 #endif
-
-using DecoderRun = void (*)(DecoderState*, FrequencyModel*, int32_t*, size_t);
-
-// The loops by [wide][adaptive][shape - 1].
-static const DecoderRun DECODER_RUNS[2][2][3] = {
-    {{decoder_decode_run<MODEL_ONE_ROW, false>, decoder_decode_run<MODEL_ONE_GROUP, false>,
-      decoder_decode_run<MODEL_GROUPS, false>},
-     {decoder_decode_run<MODEL_ONE_ROW, true>, decoder_decode_run<MODEL_ONE_GROUP, true>,
-      decoder_decode_run<MODEL_GROUPS, true>}},
-    {{decoder_decode_run_wide<MODEL_ONE_ROW, false>, decoder_decode_run_wide<MODEL_ONE_GROUP, false>,
-      decoder_decode_run_wide<MODEL_GROUPS, false>},
-     {decoder_decode_run_wide<MODEL_ONE_ROW, true>, decoder_decode_run_wide<MODEL_ONE_GROUP, true>,
-      decoder_decode_run_wide<MODEL_GROUPS, true>}},
 };
 
+static constexpr std::array<DecoderRunFn, CODE_RUN_COUNT> DECODER_RUNS = code_make_runs<DecoderRunFn, DecoderRun>();
+
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count) {
-  DECODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
+  DECODER_RUNS[code_run_index(code_wide_in_use(), CODE_ONE_MODEL, model->adaptive != 0, model->shape)](
+      state, model, nullptr, symbols, nullptr, count);
+}
+
+void decoder_decode_bank(DecoderState* state, ModelBank* bank, int32_t* symbols, const int32_t* contexts,
+                         size_t count) {
+  KESTREL_ASSERT(contexts == nullptr || bank_find_bad_context(bank, contexts, count) == count);
+  FrequencyModel* first = bank->models[0];
+  DECODER_RUNS[code_run_index(code_wide_in_use(), code_source(bank, contexts), bank->adaptive != 0, first->shape)](
+      state, first, bank, symbols, contexts, count);
 }
 
 int32_t decoder_decode(DecoderState* state, FrequencyModel* model) {

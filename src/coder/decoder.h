@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "coder/bank.h"
 #include "coder/model.h"
 #include "stream/stream.h"
 
@@ -71,6 +72,16 @@ int32_t decoder_decode(DecoderState* state, FrequencyModel* model);
 // Decodes count symbols into symbols, as decoder_decode does each; a failure
 // leaves the decoder advanced by the symbols before it.
 void decoder_decode_symbols(DecoderState* state, FrequencyModel* model, int32_t* symbols, size_t count);
+
+// Decodes count symbols into symbols with the models of bank, as
+// decoder_decode_symbols does: symbol i with model contexts[i] (each in
+// 0..bank->count-1, which the caller has checked), or, with contexts
+// nullptr, with the model named by the symbol decoded before (order 1;
+// model 0 for the first) or model 0. A model first used is made then, and
+// raises "arithmetic coder model allocation failure" when memory runs out;
+// the symbols before stay decoded.
+void decoder_decode_bank(DecoderState* state, ModelBank* bank, int32_t* symbols, const int32_t* contexts,
+                         size_t count);
 
 // Closes the stream (nullptr is ignored); unread bytes are ignored.
 void decoder_close(DecoderState* state);

@@ -2,6 +2,7 @@
 #include "coder/encoder.h"
 
 #include "coder/bits.h"
+#include "coder/runs.h"
 #include "base/checks.h"
 #include "base/failure.h"
 #include "base/heap.h"
@@ -41,26 +42,53 @@ static void encoder_write_staged(EncoderState* state) {
   state->staged = 0;
 }
 
+// The registers of an encoder that a run of symbols changes, kept in locals
+// while it runs and stored back before anything that may raise or look at
+// the encoder.
+struct EncoderRegisters {
+  uint32_t low;           // as EncoderState
+  uint32_t high;          // as EncoderState
+  int64_t pending;        // bits_to_follow
+  uint64_t gathered;      // as EncoderState
+  int32_t gathered_bits;  // as EncoderState
+  int32_t staged;         // as EncoderState
+};
+
+static CODE_INLINE EncoderRegisters encoder_load(const EncoderState* state) {
+  return EncoderRegisters{static_cast<uint32_t>(state->low), static_cast<uint32_t>(state->high),
+                          state->bits_to_follow, state->gathered, state->gathered_bits, state->staged};
+}
+
+static CODE_INLINE void encoder_store(EncoderState* state, const EncoderRegisters& r) {
+  state->low = static_cast<int32_t>(r.low);
+  state->high = static_cast<int32_t>(r.high);
+  state->bits_to_follow = r.pending;
+  state->gathered = r.gathered;
+  state->gathered_bits = r.gathered_bits;
+  state->staged = r.staged;
+}
+
 // Emits count (0..56) bits, the earliest at bit count-1 of bits and nothing
-// above them, into gathered (gathered_bits of them, 0..7, at its top); whole
-// bytes go to staging, at *staged, which must have room for 8 bytes.
-static CODE_INLINE void encoder_put_bits(uint64_t* gathered, int32_t* gathered_bits, uint8_t* staging,
-                                         int32_t* staged, uint64_t bits, int32_t count) {
-  KESTREL_ASSERT(count >= 0 && count <= 56 && *gathered_bits >= 0 && *gathered_bits <= 7);
-  KESTREL_ASSERT(*staged <= ENCODER_STAGED_BYTES - 8 && (bits >> count) == 0);
-  uint64_t joined = *gathered | ((bits << (63 - *gathered_bits - count)) << 1);
-  int32_t joined_bits = *gathered_bits + count;
-  code_store_top_first(staging + *staged, joined);
-  *staged += joined_bits >> 3;
-  *gathered = joined << (joined_bits & ~7);
-  *gathered_bits = joined_bits & 7;
+// above them, into r.gathered (r.gathered_bits of them, 0..7, at its top);
+// whole bytes go to staging, at r.staged, which must have room for 8 bytes.
+static CODE_INLINE void encoder_put_bits(EncoderRegisters& r, uint8_t* staging, uint64_t bits, int32_t count) {
+  KESTREL_ASSERT(count >= 0 && count <= 56 && r.gathered_bits >= 0 && r.gathered_bits <= 7);
+  KESTREL_ASSERT(r.staged <= ENCODER_STAGED_BYTES - 8 && (bits >> count) == 0);
+  uint64_t joined = r.gathered | ((bits << (63 - r.gathered_bits - count)) << 1);
+  int32_t joined_bits = r.gathered_bits + count;
+  code_store_top_first(staging + r.staged, joined);
+  r.staged += joined_bits >> 3;
+  r.gathered = joined << (joined_bits & ~7);
+  r.gathered_bits = joined_bits & 7;
 }
 
 // Emits bits (count 0..32 of them, as encoder_put_bits takes them) through
 // the encoder's own fields, writing staged bytes out first when needed.
 static void encoder_emit(EncoderState* state, uint64_t bits, int32_t count) {
   if (state->staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
-  encoder_put_bits(&state->gathered, &state->gathered_bits, state->staging, &state->staged, bits, count);
+  EncoderRegisters r = encoder_load(state);
+  encoder_put_bits(r, state->staging, bits, count);
+  encoder_store(state, r);
 }
 
 // Emits bit and then the pending follow bits, its opposites, however many.
@@ -91,139 +119,137 @@ CODE_OUT_OF_LINE static void encoder_settle_slowly(EncoderState* state, uint32_t
   state->high = static_cast<int32_t>(((high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1));
 }
 
+// The rare turn of a symbol, with the encoder's own fields: writes the
+// staged bytes out when staging is full, and when too many follow bits wait
+// to be joined in one number, settles the interval next_low..next_high one
+// step at a time. Returns true when it has settled it.
+CODE_OUT_OF_LINE static bool encoder_rare_turn(EncoderState* state, uint32_t next_low, uint32_t next_high) {
+  bool slowly = state->bits_to_follow > ENCODER_FAST_FOLLOW;
+  if (state->staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
+  if (slowly) encoder_settle_slowly(state, next_low, next_high);
+  return slowly;
+}
+
+// Renormalises after a symbol narrowed the interval to next_low..next_high
+// (at most ENCODER_FAST_FOLLOW follow bits pending, room for 8 bytes in
+// staging): settles the bits on which they agree and the run of follow
+// conditions behind them. The first settled bit b behind the pending follow
+// bits is the number 2^pending - 1 + b, and the other settled bits follow
+// it; without settled bits nothing is emitted and the follow bits wait.
+static CODE_INLINE void encoder_settle(EncoderRegisters& r, uint8_t* staging, uint32_t next_low, uint32_t next_high) {
+  // A source that mostly repeats one symbol mostly settles no bit and leaves
+  // no follow condition: nothing to emit. The test goes one way for such a
+  // source and the other for the rest, so it costs little either way.
+  if (((next_low ^ next_high) & CODE_HALF) != 0 &&
+      ((next_low & CODE_QUARTER) == 0 || (next_high & CODE_QUARTER) != 0)) {
+    r.low = next_low;
+    r.high = next_high;
+    return;
+  }
+  int32_t settled = code_settled_bits(next_low, next_high);
+  int32_t shift = settled + code_follow_run(next_low, next_high, settled);
+  uint32_t bits = next_low >> (CODE_BITS - settled);
+  r.low = (next_low << shift) & (CODE_HALF - 1);
+  r.high = ((next_high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
+  int64_t any = -static_cast<int64_t>(settled > 0);  // all ones when a bit was settled
+  uint64_t joined = (((((uint64_t{1} << r.pending) - 1) << settled) >> 1) + bits) & static_cast<uint64_t>(any);
+  int32_t joined_bits = static_cast<int32_t>((r.pending + settled) & any);
+  r.pending = (r.pending & ~any) + (shift - settled);
+  encoder_put_bits(r, staging, joined, joined_bits);
+  KESTREL_ASSERT(r.low < static_cast<uint32_t>(CODE_HALF) && r.high >= static_cast<uint32_t>(CODE_HALF));
+}
+
 // The refusal of symbol, the first of a run on an encoder that lost bytes:
-// a symbol out of range is refused as such, any other with the lost bytes.
+// a symbol out of range of its model (when that model was ever used) is
+// refused as such, any other with the lost bytes.
 [[noreturn]] CODE_OUT_OF_LINE static void encoder_refuse_broken(const FrequencyModel* model, int32_t symbol) {
   int32_t top = 0;
   int32_t bottom = 0;
-  if (symbol >= 0 && symbol < model->nsym) model_slice(model, symbol, &top, &bottom);
+  if (model == nullptr) top = 1;
+  if (model != nullptr && symbol >= 0 && symbol < model->nsym) model_slice(model, symbol, &top, &bottom);
   raise_failure(bottom >= top ? MSG_SYMBOL_OUT_OF_RANGE : MSG_BUFFER_ALLOCATION);
 }
 
-// Codes count symbols with a model of shape SHAPE (see model.h), adaptive or
-// not. The registers and the model's rows stay in locals while the run goes
-// on, and are stored back before anything that may raise or look at them:
-// the symbols before a refused one stay coded.
-template <int32_t SHAPE, bool ADAPTIVE>
-static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
-                                          size_t count) {
-  if (state->broken && count > 0) encoder_refuse_broken(model, symbols[0]);
-  uint32_t low = static_cast<uint32_t>(state->low);
-  uint32_t high = static_cast<uint32_t>(state->high);
-  int64_t pending = state->bits_to_follow;
-  uint64_t gathered = state->gathered;
-  int32_t gathered_bits = state->gathered_bits;
-  int32_t staged = state->staged;
-  uint8_t* staging = state->staging;
-  ModelRows rows = model->rows;
-  const uint32_t nsym = static_cast<uint32_t>(model->nsym);
+// Codes count symbols, each with the model SOURCE picks for it (see runs.h):
+// model alone, or a model of bank. Every model has shape SHAPE (see model.h)
+// and is adaptive or not as ADAPTIVE says. The registers and the running
+// counts stay in locals while the run goes on, and are stored back before
+// anything that may raise or look at them: the symbols before a refused one
+// stay coded.
+template <int32_t SHAPE, bool ADAPTIVE, int32_t SOURCE>
+static CODE_INLINE void encoder_code_loop(EncoderState* state, FrequencyModel* model, ModelBank* bank,
+                                          const int32_t* symbols, const int32_t* contexts, size_t count) {
+  if (state->broken && count > 0) {
+    encoder_refuse_broken(SOURCE == CODE_ONE_MODEL ? model : bank->models[contexts ? contexts[0] : bank->previous],
+                          symbols[0]);
+  }
+  CodeModels<SOURCE> models(model, bank, contexts);
+  EncoderRegisters r = encoder_load(state);
   auto store = [&] {
-    state->low = static_cast<int32_t>(low);
-    state->high = static_cast<int32_t>(high);
-    state->bits_to_follow = pending;
-    state->gathered = gathered;
-    state->gathered_bits = gathered_bits;
-    state->staged = staged;
-    model_keep_counts(model, rows);
+    encoder_store(state, r);
+    models.keep();
   };
-  auto load = [&] {
-    low = static_cast<uint32_t>(state->low);
-    high = static_cast<uint32_t>(state->high);
-    pending = state->bits_to_follow;
-    gathered = state->gathered;
-    gathered_bits = state->gathered_bits;
-    staged = state->staged;
-  };
-  for (const int32_t* next = symbols; next != symbols + count; ++next) {
-    uint32_t symbol = static_cast<uint32_t>(*next);
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t symbol = static_cast<uint32_t>(symbols[i]);
+    FrequencyModel* chosen = models.pick(i, store);
+    ModelRows& rows = models.rows_of(chosen);
     int32_t top = 0;
     int32_t bottom = 0;
-    if (symbol < nsym) model_slice<SHAPE>(rows, symbol, &top, &bottom);
-    // Only caller-supplied counts leave a symbol in range without a slice.
+    if (symbol < models.nsym) model_slice<SHAPE>(rows, symbol, &top, &bottom);
+    // A count of 0, which only caller-supplied counts give, leaves no slice.
     if (bottom >= top) {
       store();
       raise_failure(MSG_SYMBOL_OUT_OF_RANGE);
     }
-    int32_t range = static_cast<int32_t>(high - low) + 1;
-    uint32_t next_high = low + static_cast<uint32_t>(code_scale(range, top, model_total(rows))) - 1;
-    uint32_t next_low = low + static_cast<uint32_t>(code_scale(range, bottom, model_total(rows)));
+    int32_t range = static_cast<int32_t>(r.high - r.low) + 1;
+    uint32_t next_high = r.low + static_cast<uint32_t>(code_scale(range, top, model_total(rows))) - 1;
+    uint32_t next_low = r.low + static_cast<uint32_t>(code_scale(range, bottom, model_total(rows)));
     KESTREL_ASSERT(next_low <= next_high && next_high <= static_cast<uint32_t>(CODE_TOP));
-    if (staged > ENCODER_STAGED_BYTES - 8 || pending > ENCODER_FAST_FOLLOW) {
-      // Rare: staging is full, or too many follow bits wait to be joined.
-      bool slowly = pending > ENCODER_FAST_FOLLOW;
+    bool settled = false;
+    if (r.staged > ENCODER_STAGED_BYTES - 8 || r.pending > ENCODER_FAST_FOLLOW) {
       store();
-      if (staged > ENCODER_STAGED_BYTES - 8) encoder_write_staged(state);
-      if (slowly) encoder_settle_slowly(state, next_low, next_high);
-      load();
-      if (slowly) {
-        if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
-        continue;
-      }
+      settled = encoder_rare_turn(state, next_low, next_high);
+      r = encoder_load(state);
     }
-    // A source that mostly repeats one symbol mostly settles no bit and leaves
-    // no follow condition: nothing to emit. The test goes one way for such a
-    // source and the other for the rest, so it costs little either way.
-    if (((next_low ^ next_high) & CODE_HALF) != 0 &&
-        ((next_low & CODE_QUARTER) == 0 || (next_high & CODE_QUARTER) != 0)) {
-      low = next_low;
-      high = next_high;
-      if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
-      continue;
-    }
-    // Settles the bits on which the new low and high agree and the run of
-    // follow conditions behind them. The first settled bit b behind the
-    // pending follow bits is the number 2^pending - 1 + b, and the other
-    // settled bits follow it; without settled bits nothing is emitted and the
-    // follow bits wait.
-    int32_t settled = code_settled_bits(next_low, next_high);
-    int32_t shift = settled + code_follow_run(next_low, next_high, settled);
-    uint32_t bits = next_low >> (CODE_BITS - settled);
-    low = (next_low << shift) & (CODE_HALF - 1);
-    high = ((next_high << shift) & (CODE_HALF - 1)) | CODE_HALF | ((1u << shift) - 1);
-    int64_t any = -static_cast<int64_t>(settled > 0);  // all ones when a bit was settled
-    uint64_t joined = (((((uint64_t{1} << pending) - 1) << settled) >> 1) + bits) & static_cast<uint64_t>(any);
-    int32_t joined_bits = static_cast<int32_t>((pending + settled) & any);
-    pending = (pending & ~any) + (shift - settled);
-    encoder_put_bits(&gathered, &gathered_bits, staging, &staged, joined, joined_bits);
-    KESTREL_ASSERT(low < static_cast<uint32_t>(CODE_HALF) && high >= static_cast<uint32_t>(CODE_HALF));
-    if (ADAPTIVE) model_update<SHAPE>(model, rows, symbol);
+    if (!settled) encoder_settle(r, state->staging, next_low, next_high);
+    if (ADAPTIVE) model_update<SHAPE>(chosen, rows, symbol);
+    models.coded(symbol);
   }
   store();
 }
 
-// The loop for one shape and adaptivity, built for the baseline processor
-// and, where they can be chosen at run time, for wider instructions.
-template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN static void encoder_code_run(EncoderState* state, FrequencyModel* model, const int32_t* symbols,
-                                      size_t count) {
-  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
-}
+using EncoderRunFn = void (*)(EncoderState*, FrequencyModel*, ModelBank*, const int32_t*, const int32_t*, size_t);
+
+// The loop for one shape, adaptivity and source, built for the baseline
+// processor and, where they can be chosen at run time, for wider
+// instructions.
+template <int32_t SHAPE, bool ADAPTIVE, int32_t SOURCE>
+struct EncoderRun {
+  CODE_RUN static void run(EncoderState* state, FrequencyModel* model, ModelBank* bank, const int32_t* symbols,
+                           const int32_t* contexts, size_t count) {
+    encoder_code_loop<SHAPE, ADAPTIVE, SOURCE>(state, model, bank, symbols, contexts, count);
+  }
 #if defined(CODE_WIDE_LOOPS)
-template <int32_t SHAPE, bool ADAPTIVE>
-CODE_RUN CODE_WIDE static void encoder_code_run_wide(EncoderState* state, FrequencyModel* model,
-                                                     const int32_t* symbols, size_t count) {
-  encoder_code_loop<SHAPE, ADAPTIVE>(state, model, symbols, count);
-}
-#else
-#define encoder_code_run_wide encoder_code_run
+  CODE_RUN CODE_WIDE static void run_wide(EncoderState* state, FrequencyModel* model, ModelBank* bank,
+                                          const int32_t* symbols, const int32_t* contexts, size_t count) {
+    encoder_code_loop<SHAPE, ADAPTIVE, SOURCE>(state, model, bank, symbols, contexts, count);
+  }
 #endif
-
-using EncoderRun = void (*)(EncoderState*, FrequencyModel*, const int32_t*, size_t);
-
-// The loops by [wide][adaptive][shape - 1].
-static const EncoderRun ENCODER_RUNS[2][2][3] = {
-    {{encoder_code_run<MODEL_ONE_ROW, false>, encoder_code_run<MODEL_ONE_GROUP, false>,
-      encoder_code_run<MODEL_GROUPS, false>},
-     {encoder_code_run<MODEL_ONE_ROW, true>, encoder_code_run<MODEL_ONE_GROUP, true>,
-      encoder_code_run<MODEL_GROUPS, true>}},
-    {{encoder_code_run_wide<MODEL_ONE_ROW, false>, encoder_code_run_wide<MODEL_ONE_GROUP, false>,
-      encoder_code_run_wide<MODEL_GROUPS, false>},
-     {encoder_code_run_wide<MODEL_ONE_ROW, true>, encoder_code_run_wide<MODEL_ONE_GROUP, true>,
-      encoder_code_run_wide<MODEL_GROUPS, true>}},
 };
 
+static constexpr std::array<EncoderRunFn, CODE_RUN_COUNT> ENCODER_RUNS = code_make_runs<EncoderRunFn, EncoderRun>();
+
 void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count) {
-  ENCODER_RUNS[code_wide_in_use()][model->adaptive != 0][model->shape - 1](state, model, symbols, count);
+  ENCODER_RUNS[code_run_index(code_wide_in_use(), CODE_ONE_MODEL, model->adaptive != 0, model->shape)](
+      state, model, nullptr, symbols, nullptr, count);
+}
+
+void encoder_encode_bank(EncoderState* state, ModelBank* bank, const int32_t* symbols, const int32_t* contexts,
+                         size_t count) {
+  KESTREL_ASSERT(contexts == nullptr || bank_find_bad_context(bank, contexts, count) == count);
+  FrequencyModel* first = bank->models[0];
+  ENCODER_RUNS[code_run_index(code_wide_in_use(), code_source(bank, contexts), bank->adaptive != 0, first->shape)](
+      state, first, bank, symbols, contexts, count);
 }
 
 int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {

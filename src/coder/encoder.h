@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "coder/bank.h"
 #include "coder/model.h"
 #include "stream/stream.h"
 
@@ -67,6 +68,16 @@ int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol);
 // Codes count symbols in order, as encoder_encode does each; a failure
 // leaves the symbols before the failing one coded.
 void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const int32_t* symbols, size_t count);
+
+// Codes count symbols in order with the models of bank, as
+// encoder_encode_symbols does: symbol i with model contexts[i] (each in
+// 0..bank->count-1, which the caller has checked), or, with contexts
+// nullptr, with the model named by the symbol coded before (order 1; model
+// 0 for the first) or model 0. A model first used is made then, and raises
+// "arithmetic coder model allocation failure" when memory runs out; the
+// symbols before stay coded.
+void encoder_encode_bank(EncoderState* state, ModelBank* bank, const int32_t* symbols, const int32_t* contexts,
+                         size_t count);
 
 // Bits emitted so far; pending follow bits and the padding of the last byte
 // are not counted.

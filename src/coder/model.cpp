@@ -96,12 +96,15 @@ static void model_fill_counts(FrequencyModel* model, const int32_t* counts) {
   }
 }
 
-int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
+int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive, int32_t increment) {
   std::memset(model, 0, sizeof *model);
   if (nsym < 0) raise_failure(MSG_MODEL_ALLOCATION);
-  if (nsym > MAX_UNIFORM_ALPHABET) raise_failure(MSG_MAX_FREQUENCY);
+  if (nsym > MAX_UNIFORM_ALPHABET || increment < 1 || increment > MAX_FREQUENCY - nsym) {
+    raise_failure(MSG_MAX_FREQUENCY);
+  }
   model->nsym = nsym;
   model->adaptive = adaptive;
+  model->increment = increment;
   model->shape = model_shape(nsym);
   model_take_tables(model);
   if (counts != nullptr) {
@@ -127,6 +130,12 @@ void model_halve(FrequencyModel* model) {
     return;
   }
   model_halve_grown(rows);
+}
+
+void model_make_room(FrequencyModel* model, ModelRows& rows) {
+  if (&rows != &model->rows) model->rows = rows;
+  while (model->rows.total + model->increment > MAX_FREQUENCY) model_halve(model);
+  if (&rows != &model->rows) rows = model->rows;
 }
 
 int32_t model_cumulative(const FrequencyModel* model, int32_t i) {

@@ -4,6 +4,9 @@
 // csym(s)-1 of the total csym(0), where csym(i) = freq[i] + ... +
 // freq[nsym-1]; symbol 0 owns the top slice. When the total has reached
 // MAX_FREQUENCY, every count is halved (rounding up) before the next is added.
+// A model may count each symbol by an increment N above 1 instead: it then
+// halves for as long as the total + N would exceed MAX_FREQUENCY, and adds N;
+// N = 1 is the rule above. A model that is not adaptive never changes.
 //
 // The coder sees four operations: the total, the slice of a symbol, the
 // symbol whose slice holds a count, and the update. Behind them the counts
@@ -63,8 +66,9 @@ struct ModelRows {
 };
 
 struct FrequencyModel {
-  int32_t nsym;      // alphabet size, 0..MAX_UNIFORM_ALPHABET; 0 after release
-  int32_t adaptive;  // nonzero: the coder calls model_update after each symbol
+  int32_t nsym;       // alphabet size, 0..MAX_FREQUENCY-increment; 0 after release
+  int32_t adaptive;   // nonzero: the coder calls model_update after each symbol
+  int32_t increment;  // added to the count of each symbol counted, 1..MAX_FREQUENCY-nsym
   int32_t shape;     // MODEL_ONE_ROW, MODEL_ONE_GROUP or MODEL_GROUPS, by nsym
   ModelRows rows;    // the tables of counts and sums, and the total
   void* storage;     // the one heap block holding every table
@@ -73,20 +77,27 @@ struct FrequencyModel {
 // Lane of symbol s's sum in rows.symbols; its count lies ROW_LANES further.
 inline uint32_t model_lane(uint32_t s) { return s + (s & ~uint32_t{ROW_LANES - 1}); }
 
-// Fills model for nsym symbols (0..MAX_UNIFORM_ALPHABET) from counts (nsym
-// values, each 0 or more) or, with counts nullptr, uniform with every count
-// 1. Returns 0. Raises "arithmetic coder model max frequency exceeded" for
-// nsym above MAX_UNIFORM_ALPHABET (nothing allocated), and for counts below 0
-// or totalling more than MAX_FREQUENCY (tables kept for model_release); and
+// Fills model for nsym symbols (0..MAX_FREQUENCY-increment) from counts
+// (nsym values, each 0 or more) or, with counts nullptr, uniform with every
+// count 1; adaptive nonzero makes the coder count each symbol it codes, by
+// increment (1..MAX_FREQUENCY-nsym). Returns 0. Raises "arithmetic coder
+// model max frequency exceeded" for nsym + increment above MAX_FREQUENCY or
+// an increment below 1 (nothing allocated), and for counts below 0 or
+// totalling more than MAX_FREQUENCY (tables kept for model_release); and
 // "arithmetic coder model allocation failure" for a negative nsym or a
-// failed allocation.
-int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive);
+// failed allocation. A symbol whose count is 0 cannot be coded: the encoder
+// refuses it as out of range, the decoder never yields it.
+int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive, int32_t increment = 1);
 
 // Frees the tables and sets nsym 0; a released model may be released again.
 void model_release(FrequencyModel* model);
 
 // Halves every count, rounding up (a count of 1 stays 1, 0 stays 0).
 void model_halve(FrequencyModel* model);
+
+// Halves rows, a coder's copy of the rows of model, for as long as their
+// total + the model's increment exceeds MAX_FREQUENCY.
+void model_make_room(FrequencyModel* model, ModelRows& rows);
 
 // Halves the counts of the grown symbols of rows, of a model of shape
 // MODEL_GROUPS, one by one: their counts and every sum that holds them.
@@ -168,38 +179,40 @@ inline uint32_t model_find(const ModelRows& rows, int32_t cum, int32_t* top, int
   return s;
 }
 
-// Counts symbol s (0 <= s < nsym, not checked) in rows, a coder's copy of
-// the rows of model, whose shape is SHAPE or less; halves all counts first
-// when the total equals MAX_FREQUENCY.
+// Counts symbol s (0 <= s < nsym, not checked, with a count of 1 or more) in
+// rows, a coder's copy of the rows of model, whose shape is SHAPE or less:
+// halves all counts first for as long as the total + the increment exceeds
+// MAX_FREQUENCY, then adds the increment.
 template <int32_t SHAPE = MODEL_GROUPS>
 inline void model_update(FrequencyModel* model, ModelRows& rows, uint32_t s) {
   KESTREL_ASSERT(s < static_cast<uint32_t>(model->nsym) && SHAPE >= model->shape);
-  if (rows.total == MAX_FREQUENCY) {
-    if (SHAPE >= MODEL_GROUPS && model->shape == MODEL_GROUPS && rows.grown_count <= MODEL_INLINE_HALVING) {
+  const int32_t increment = model->increment;
+  if (rows.total + increment > MAX_FREQUENCY) {
+    if (SHAPE >= MODEL_GROUPS && model->shape == MODEL_GROUPS && rows.grown_count <= MODEL_INLINE_HALVING &&
+        increment == 1) {
       model_halve_grown(rows);
     } else {
-      model->rows = rows;
-      model_halve(model);
-      rows = model->rows;
+      model_make_room(model, rows);
     }
   }
   int16_t* sums = rows.symbols + (s / ROW_LANES) * MODEL_ROW_STRIDE;
-  int32_t count = sums[ROW_LANES + s % ROW_LANES] + 1;
-  sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(count);
+  int32_t before = sums[ROW_LANES + s % ROW_LANES];
+  KESTREL_ASSERT(before >= 1);
+  sums[ROW_LANES + s % ROW_LANES] = static_cast<int16_t>(before + increment);
   if (SHAPE >= MODEL_GROUPS) {
     rows.grown[rows.grown_count] = static_cast<int16_t>(s);  // kept only when s has just grown past 1
-    rows.grown_count += count == 2;
+    rows.grown_count += before == 1;
   }
-  rows.total += 1;
-  row_increment_below(sums, static_cast<int32_t>(s % ROW_LANES));
+  rows.total += increment;
+  row_add_below(sums, static_cast<int32_t>(s % ROW_LANES), increment);
   if (SHAPE >= MODEL_ONE_GROUP) {
-    row_increment_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES,
-                        static_cast<int32_t>(s / ROW_LANES % ROW_LANES));
+    row_add_below(rows.row_after + s / MODEL_GROUP_SYMBOLS * ROW_LANES, static_cast<int32_t>(s / ROW_LANES % ROW_LANES),
+                  increment);
   }
   if (SHAPE >= MODEL_GROUPS) {
     for (int32_t r = 0; r < rows.group_rows; ++r) {
-      row_increment_below(rows.group_after + r * ROW_LANES, static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS),
-                          r * ROW_LANES);
+      row_add_below(rows.group_after + r * ROW_LANES, static_cast<int32_t>(s / MODEL_GROUP_SYMBOLS), increment,
+                    r * ROW_LANES);
     }
   }
   KESTREL_ASSERT(rows.total <= MAX_FREQUENCY);

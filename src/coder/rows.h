@@ -68,28 +68,12 @@ constexpr RowMasks row_make_masks() {
 }
 inline constexpr RowMasks ROW_MASKS = row_make_masks();
 
-// Adds 1 to every lane of row whose index, counted from first (a multiple of
-// 16 below ROW_MASK_LANES), is below j (0..ROW_MASK_LANES).
-inline void row_increment_below(int16_t* row, int32_t j, int32_t first = 0) {
+// Adds delta (-MAX_FREQUENCY..MAX_FREQUENCY) to every lane of row whose
+// index, counted from first (a multiple of 16 below ROW_MASK_LANES), is below
+// j (0..ROW_MASK_LANES).
+inline void row_add_below(int16_t* row, int32_t j, int32_t delta, int32_t first = 0) {
   KESTREL_ASSERT(row_is_aligned(row) && j >= 0 && j <= ROW_MASK_LANES);
-  KESTREL_ASSERT(first >= 0 && first < ROW_MASK_LANES && first % ROW_LANES == 0);
-  const int16_t* mask = ROW_MASKS.lanes[j] + first;
-#if defined(CODE_ROWS_SSE2)
-  if (platform_path() != PATH_PLAIN) {
-    __m128i* lanes = reinterpret_cast<__m128i*>(row);
-    const __m128i* masks = reinterpret_cast<const __m128i*>(mask);
-    _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), _mm_load_si128(masks)));
-    _mm_store_si128(lanes + 1, _mm_sub_epi16(_mm_load_si128(lanes + 1), _mm_load_si128(masks + 1)));
-    return;
-  }
-#endif
-  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] - mask[i]);
-}
-
-// Subtracts delta (0..MAX_FREQUENCY) from every lane of row whose index,
-// counted from first, is below j, as row_increment_below chooses them.
-inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t first = 0) {
-  KESTREL_ASSERT(row_is_aligned(row) && j >= 0 && j <= ROW_MASK_LANES && delta >= 0 && delta <= MAX_FREQUENCY);
+  KESTREL_ASSERT(delta >= -MAX_FREQUENCY && delta <= MAX_FREQUENCY);
   KESTREL_ASSERT(first >= 0 && first < ROW_MASK_LANES && first % ROW_LANES == 0);
   const int16_t* mask = ROW_MASKS.lanes[j] + first;
 #if defined(CODE_ROWS_SSE2)
@@ -97,13 +81,20 @@ inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t f
     __m128i* lanes = reinterpret_cast<__m128i*>(row);
     const __m128i* masks = reinterpret_cast<const __m128i*>(mask);
     __m128i amount = _mm_set1_epi16(static_cast<int16_t>(delta));
-    _mm_store_si128(lanes, _mm_sub_epi16(_mm_load_si128(lanes), _mm_and_si128(_mm_load_si128(masks), amount)));
+    _mm_store_si128(lanes, _mm_add_epi16(_mm_load_si128(lanes), _mm_and_si128(_mm_load_si128(masks), amount)));
     _mm_store_si128(lanes + 1,
-                    _mm_sub_epi16(_mm_load_si128(lanes + 1), _mm_and_si128(_mm_load_si128(masks + 1), amount)));
+                    _mm_add_epi16(_mm_load_si128(lanes + 1), _mm_and_si128(_mm_load_si128(masks + 1), amount)));
     return;
   }
 #endif
-  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] - (mask[i] & delta));
+  for (int32_t i = 0; i < ROW_LANES; ++i) row[i] = static_cast<int16_t>(row[i] + (mask[i] & delta));
+}
+
+// Subtracts delta (0..MAX_FREQUENCY) from every lane of row whose index,
+// counted from first, is below j, as row_add_below chooses them.
+inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t first = 0) {
+  KESTREL_ASSERT(delta >= 0 && delta <= MAX_FREQUENCY);
+  row_add_below(row, j, -delta, first);
 }
 
 // For a row of symbols (16 sums, then 16 counts): sets each sum to the

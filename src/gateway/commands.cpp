@@ -8,6 +8,7 @@
 #include "base/failure.h"
 #include "base/heap.h"
 #include "base/messages.h"
+#include "gateway/models.h"
 #include "gateway/numbers.h"
 #include "registry/slots.h"
 
@@ -47,27 +48,27 @@ static int command_read_handle(const CommandCall& call, bool allow_all) {
   return handle;
 }
 
-// Reads the file name (argument 2) and the alphabet size (argument 3).
-static int32_t command_read_creation(const CommandCall& call, char* name) {
+// Reads the file name (argument 2) and the models: the alphabet size or
+// COUNTS (argument 3) and the options that shape them.
+static ModelRequest command_read_creation(const CommandCall& call, char* name) {
   if (call.nrhs < 2) raise_failure(MSG_FEW_ARGUMENTS);
   if (!host_is_char(call.prhs[1])) raise_failure(MSG_NOT_A_STRING);
   HostText text = host_get_string(call.prhs[1], name, FILE_NAME_SIZE);
   if (text.characters > FILE_NAME_CHARACTERS || text.bytes >= FILE_NAME_SIZE) raise_failure(MSG_FILE_NAME_TOO_LONG);
   if (call.nrhs < 3) raise_failure(MSG_FEW_ARGUMENTS);
-  if (!host_is_numeric(call.prhs[2])) raise_failure(MSG_EXPECTED_INT);
-  return double_to_int(host_get_scalar(call.prhs[2]));
+  return models_read_request(call);
 }
 
-// Takes a slot and gives it a uniform adaptive model. Returns its handle, or
-// -1 with -1 as the call's result when the table is full.
-static int command_take_slot(CommandCall& call, int32_t nsym, int32_t is_decoder) {
+// Takes a slot and gives it the models asked for. Returns its handle, or -1
+// with -1 as the call's result when the table is full.
+static int command_take_slot(CommandCall& call, const ModelRequest& models, int32_t is_decoder) {
   int handle = acquire_slot();
   if (handle < 0) {
     call.result_value = -1;
     return -1;
   }
   call.creating = handle;
-  slot_open(handle, nsym, is_decoder);
+  models_open_slot(models, handle, is_decoder);
   return handle;
 }
 
@@ -83,8 +84,8 @@ static void command_end_creation(CommandCall& call, int handle, int started) {
 
 void command_new_encoder(CommandCall& call) {
   char name[FILE_NAME_SIZE];
-  int32_t nsym = command_read_creation(call, name);
-  int handle = command_take_slot(call, nsym, 0);
+  ModelRequest models = command_read_creation(call, name);
+  int handle = command_take_slot(call, models, 0);
   if (handle < 0) return;
   const char* mode = "w";
   if (find_option(call.options, "a") != nullptr) mode = "a";
@@ -120,8 +121,8 @@ static int command_start_memory_decoder(CommandCall& call, DecoderState* decoder
 
 void command_new_decoder(CommandCall& call) {
   char name[FILE_NAME_SIZE];
-  int32_t nsym = command_read_creation(call, name);
-  int handle = command_take_slot(call, nsym, 1);
+  ModelRequest models = command_read_creation(call, name);
+  int handle = command_take_slot(call, models, 1);
   if (handle < 0) return;
   DecoderState* decoder = &coder_table.slots[handle].decoder;
   int started;
@@ -148,10 +149,13 @@ void command_encode(CommandCall& call) {
   if (call.nrhs < 3) raise_failure(MSG_FEW_ARGUMENTS_COMMAND);
   HostNumbers numbers = host_numbers(call.prhs[2]);
   if (numbers.element_class == HOST_OTHER) raise_failure(MSG_NOT_NUMERIC_ARRAY);
+  HostNumbers contexts = models_read_contexts(call, &slot->bank, numbers.count);
   int32_t chunk[NUMBERS_CHUNK];
+  int32_t context_chunk[NUMBERS_CHUNK];
   for (size_t start = 0; start < numbers.count; start += NUMBERS_CHUNK) {
     size_t length = numbers_to_ints(numbers, start, chunk);
-    encoder_encode_symbols(&slot->encoder, &slot->model, chunk, length);
+    bool given = numbers_to_ints(contexts, start, context_chunk) == length;
+    encoder_encode_bank(&slot->encoder, &slot->bank, chunk, given ? context_chunk : nullptr, length);
   }
   call.result_value = 0;
 }
@@ -192,12 +196,15 @@ void command_decode(CommandCall& call) {
   }
   if (count < 0) raise_failure(MSG_INVALID_COUNT);
   const ResultClass& result = command_result_class(call);
-  if (slot->model.nsym - 1 > result.largest) raise_failure(MSG_CLASS_TOO_NARROW);
+  if (slot->bank.nsym - 1 > result.largest) raise_failure(MSG_CLASS_TOO_NARROW);
+  HostNumbers contexts = models_read_contexts(call, &slot->bank, static_cast<size_t>(count));
   void* symbols = gateway_create_result_row(call, result.element_class, static_cast<size_t>(count));
   int32_t chunk[NUMBERS_CHUNK];
+  int32_t context_chunk[NUMBERS_CHUNK];
   for (size_t start = 0; start < static_cast<size_t>(count); start += NUMBERS_CHUNK) {
     size_t length = std::min(NUMBERS_CHUNK, static_cast<size_t>(count) - start);
-    decoder_decode_symbols(&slot->decoder, &slot->model, chunk, length);
+    bool given = numbers_to_ints(contexts, start, context_chunk) == length;
+    decoder_decode_bank(&slot->decoder, &slot->bank, chunk, given ? context_chunk : nullptr, length);
     numbers_from_ints(chunk, length, result.element_class, symbols, start);
   }
 }

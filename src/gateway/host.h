@@ -57,6 +57,10 @@ double host_get_scalar(const HostArray* array);
 // The elements of any array, for reading by class.
 HostNumbers host_numbers(const HostArray* array);
 
+// Number of rows of an array (its first dimension); its elements are stored
+// a column after another, each of this many.
+std::size_t host_rows(const HostArray* array);
+
 // Places a new 1-by-count real double row in *out and returns its data
 // (nullptr when count is 0); its elements are not initialised, and the
 // caller writes them all before the call ends well. A host that cannot

@@ -44,11 +44,19 @@
 %         are truncated toward zero (2.7 codes as 2). Any numeric, logical or
 %         char array is accepted. Returns 0. If an element is out of range,
 %         the elements before it stay coded and the encoder stays usable.
+%     R = kestrel('encode', H, SYMBOLS, CONTEXTS)
+%         Codes SYMBOLS(i) with model CONTEXTS(i), 0..K-1, of a coder made
+%         with models=K (see Models below). CONTEXTS has one element per
+%         symbol, of any numeric class, truncated toward zero. A bad CONTEXTS
+%         is refused before anything is coded.
 %     S = kestrel('decode', H)
 %     S = kestrel('decode', H, COUNT)
 %         Returns the next COUNT symbols (default 1) as a 1-by-COUNT double
 %         row. COUNT 0 gives a 1-by-0 row. Out of memory for the row, the
 %         call fails before anything is decoded (see "When memory runs out").
+%     S = kestrel('decode', H, COUNT, CONTEXTS)
+%     S = kestrel('decode:CLASS', H, COUNT, CONTEXTS)
+%         Decodes symbol i with model CONTEXTS(i), as encode coded it.
 %     S = kestrel('decode:CLASS', H, COUNT)
 %         The same symbols as a row of CLASS: uint8, int8, uint16, int16,
 %         uint32, int32, single or double (the default). Refused, before
@@ -77,6 +85,35 @@
 %         Closes every coder, like done -42, and returns no value at all.
 %     V = kestrel('version')          returns '1.4.1 2008-05-16 (yyyy-mm-dd)'.
 %     N = kestrel('max_alphabet_size') returns 8191.
+%
+%   Models
+%     Every coder starts with one adaptive model, uniform over 0..NSYM-1,
+%     that adds 1 to the count of each symbol coded and halves all counts
+%     when their total reaches 16383. These options of new_encoder and
+%     new_decoder change that; encoder and decoder must be made with the
+%     same options and the same COUNTS. None begins with a, > or s=, so
+%     none is taken for the options above.
+%     'new_encoder:models=K'   K models (K >= 1), each as the one above.
+%         Without CONTEXTS every symbol uses model 0.
+%     'new_encoder:order=1'    NSYM models: each symbol is coded with the
+%         model named by the symbol this coder coded before it, across
+%         calls (model 0 for the first). Decoders do the same, so decode
+%         needs no CONTEXTS; CONTEXTS given to such a coder are refused.
+%     H = kestrel('new_encoder:counts', FILE, COUNTS)
+%         Argument 3 is an NSYM-by-1 or NSYM-by-K matrix of counts in place
+%         of NSYM: integers >= 0, each column totalling 1..16383. One
+%         column is where every model starts, K columns one per model. K
+%         is models=K when given, NSYM with order=1, else the columns. A
+%         symbol whose count is 0 cannot be coded (symbol out of range).
+%     'new_encoder:static'     the counts never change: with counts, the
+%         caller's fixed tables; with models=K and CONTEXTS, one table
+%         index per symbol.
+%     'new_encoder:inc=N'      adds N (1 <= N, NSYM + N <= 16383) instead
+%         of 1; before adding, halves every count for as long as the total
+%         + N would exceed 16383. Learns faster; inc=1 is the default.
+%     Options combine, as in 'new_encoder:order=1:inc=24' or
+%     'new_decoder:counts:static:models=8'. K*NSYM may be at most 2^24
+%     (16777216). A model costs memory only once a symbol has used it.
 %
 %   Unloading the module ('clear kestrel', 'clear all', leaving MATLAB or
 %   Octave) closes every coder: open file encoders complete their files;
@@ -124,11 +161,22 @@
 %     kestrel:fileNameTooLong  File name too long
 %         FILE longer than 510 characters
 %     kestrel:symbolOutOfRange symbol out of range
-%         a symbol outside 0..NSYM-1
+%         a symbol outside 0..NSYM-1, or one whose count is 0
 %     kestrel:classTooNarrow   The class asked of decode cannot hold every
 %                              symbol of the alphabet
 %         decode:CLASS with an alphabet CLASS cannot hold; the decoder is
 %         unchanged
+%     kestrel:invalidModels    invalid models: models=K, order=1, inc=N and
+%                              COUNTS do not fit together
+%         K, N or order not an integer in range; order=1 with K other than
+%         NSYM; COUNTS with neither 1 nor K columns, a negative, fractional
+%         or NaN count, or a column totalling 0; CONTEXTS given to an
+%         order=1 coder. Nothing is created or coded.
+%     kestrel:tooManyModels    too many models: K times NSYM exceeds 16777216
+%     kestrel:contextCount     CONTEXTS must have one element per symbol
+%     kestrel:contextOutOfRange  context out of range
+%         an element of CONTEXTS outside 0..K-1; nothing is coded and the
+%         coder is unchanged
 %     kestrel:openFile         Could not open file
 %         FILE cannot be opened (missing, a directory, no permission)
 %     kestrel:writeFile        Could not write file
@@ -141,7 +189,7 @@
 %         a file decoder read too far past the file's end; every later
 %         decode on it fails the same way (close it with done)
 %     kestrel:maxFrequency     arithmetic coder model max frequency exceeded
-%         NSYM of 16383 or more
+%         NSYM of 16383 or more; a column of COUNTS totalling above 16383
 %     kestrel:modelAllocation  arithmetic coder model allocation failure
 %         a negative (or empty) NSYM, or out of memory
 %     kestrel:bufferAllocation buffer allocation failure
@@ -216,6 +264,22 @@
 %     d = kestrel('new_decoder', 'signal.kst', 256);
 %     y = kestrel('decode', d, numel(x));
 %     kestrel('done', d);
+%
+%   Example: order 1 on text, learning faster
+%     t = double(fileread('/usr/share/common-licenses/GPL-3'));
+%     h = kestrel('new_encoder:order=1:inc=24', '', 256);
+%     kestrel('encode', h, t);
+%     b = kestrel('done:uint8', h);
+%     d = kestrel('new_decoder:order=1:inc=24', '', 256, b);
+%     isequal(kestrel('decode', d, numel(t)), t)      % true
+%
+%   Example: indexed static tables, one table index per symbol
+%     tables = [8 1 1; 1 8 1; 1 1 8]';             % 3 symbols, 3 tables
+%     h = kestrel('new_encoder:counts:static', '', tables);
+%     kestrel('encode', h, [0 1 2 2], [0 1 2 2]);    % SYMBOLS, CONTEXTS
+%     b = kestrel('done', h);
+%     d = kestrel('new_decoder:counts:static', '', tables, b);
+%     kestrel('decode', d, 4, [0 1 2 2])            % 0 1 2 2
 %
 %   See also kestrel_compress, kestrel_decompress, build_kestrel.
 

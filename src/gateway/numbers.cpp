@@ -213,6 +213,14 @@ struct IntsConverter {
 };
 
 template <typename Element>
+struct DoublesConverter {
+  static void run(const void* data, std::size_t start, std::size_t length, double* out) {
+    const Element* in = static_cast<const Element*>(data) + start;
+    for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<double>(in[i]);
+  }
+};
+
+template <typename Element>
 struct FromIntsConverter {
   static void run(const int32_t* values, std::size_t count, void* row, std::size_t start) {
     from_ints_convert(values, count, static_cast<Element*>(row) + start);
@@ -229,6 +237,13 @@ std::size_t numbers_to_ints(const HostNumbers& numbers, std::size_t start, int32
   if (start >= numbers.count || numbers.element_class == HOST_OTHER) return 0;
   std::size_t length = numbers.count - start < NUMBERS_CHUNK ? numbers.count - start : NUMBERS_CHUNK;
   numbers_dispatch<IntsConverter>(numbers.element_class, numbers.data, start, length, out);
+  return length;
+}
+
+std::size_t numbers_to_doubles(const HostNumbers& numbers, std::size_t start, double* out) {
+  if (start >= numbers.count || numbers.element_class == HOST_OTHER) return 0;
+  std::size_t length = numbers.count - start < NUMBERS_CHUNK ? numbers.count - start : NUMBERS_CHUNK;
+  numbers_dispatch<DoublesConverter>(numbers.element_class, numbers.data, start, length, out);
   return length;
 }
 

@@ -31,6 +31,11 @@ inline int32_t double_to_int(double value) {
 // Returns how many were converted (0 for HOST_OTHER).
 std::size_t numbers_to_ints(const HostNumbers& numbers, std::size_t start, int32_t* out);
 
+// Converts elements start .. start+NUMBERS_CHUNK-1 (fewer at the end) to
+// doubles in out, exactly for every value up to 2^53 in magnitude. Returns
+// how many were converted (0 for HOST_OTHER).
+std::size_t numbers_to_doubles(const HostNumbers& numbers, std::size_t start, double* out);
+
 // Converts every element to the low 8 bits of its integer into out
 // (numbers.count bytes).
 void numbers_to_bytes(const HostNumbers& numbers, uint8_t* out);

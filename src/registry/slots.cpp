@@ -22,14 +22,14 @@ void release_slot(int handle) {
   coder_table.slots[handle].in_use = 0;
 }
 
-void slot_open(int handle, int32_t nsym, int32_t is_decoder) {
+void slot_open(int handle, const BankSettings& models, int32_t is_decoder) {
   KESTREL_ASSERT(handle >= 0 && handle < SLOT_COUNT && coder_table.slots[handle].in_use == 1);
   KESTREL_ASSERT(is_decoder == 0 || is_decoder == 1);
   CoderSlot* slot = &coder_table.slots[handle];
   slot->encoder.stream = nullptr;
   slot->decoder.stream = nullptr;
-  model_init(&slot->model, nsym, nullptr, 1);
   slot->is_decoder = is_decoder;
+  bank_init(&slot->bank, models);
 }
 
 void slot_give_back(int handle) noexcept {
@@ -38,16 +38,16 @@ void slot_give_back(int handle) noexcept {
   stream_close(slot->encoder.stream);
   slot->encoder.stream = nullptr;
   decoder_close(&slot->decoder);
-  model_release(&slot->model);
+  bank_release(&slot->bank);
   slot->in_use = 0;
 }
 
-// Releases a slot's model and frees the slot when closing it ends, whether
+// Releases a slot's models and frees the slot when closing it ends, whether
 // closing raised or not.
 struct SlotRelease {
   CoderSlot* slot;  // a taken slot being closed
   ~SlotRelease() {
-    model_release(&slot->model);
+    bank_release(&slot->bank);
     slot->in_use = 0;
   }
 };

@@ -8,6 +8,7 @@
 
 #include "coder/decoder.h"
 #include "coder/encoder.h"
+#include "coder/bank.h"
 #include "coder/model.h"
 
 // Coders open at once: enough for any sensible session, and small enough that
@@ -22,7 +23,7 @@ constexpr int ALL_HANDLES = -42;
 struct CoderSlot {
   EncoderState encoder;  // registers and stream of an encoder; meaningful when is_decoder is 0
   DecoderState decoder;  // registers and stream of a decoder; meaningful when is_decoder is 1
-  FrequencyModel model;  // the coder's adaptive model
+  ModelBank bank;        // the coder's models: one uniform adaptive model unless the creation asked for more
   int32_t is_decoder;    // 1: the slot holds a decoder, 0: an encoder
   int32_t in_use;        // 1 while the slot is taken, 0 when free
 };
@@ -37,13 +38,13 @@ extern CoderTable coder_table;
 int acquire_slot();
 
 // Readies the slot of a handle just taken (acquire_slot) for a new coder:
-// no stream yet, a uniform adaptive model of nsym symbols, and an encoder
-// (is_decoder 0) or a decoder (1). Raises what model_init raises, leaving the
+// no stream yet, the models settings give (see bank_init), and an encoder
+// (is_decoder 0) or a decoder (1). Raises what bank_init raises, leaving the
 // slot for slot_give_back.
-void slot_open(int handle, int32_t nsym, int32_t is_decoder);
+void slot_open(int handle, const BankSettings& models, int32_t is_decoder);
 
 // Gives back the slot of a coder whose creation did not finish: closes the
-// stream it may have opened, releases its model and frees the slot. Never
+// stream it may have opened, releases its models and frees the slot. Never
 // raises.
 void slot_give_back(int handle) noexcept;
 
@@ -52,14 +53,14 @@ void slot_give_back(int handle) noexcept;
 void release_slot(int handle);
 
 // Closes the coder in one slot: finishes an encoder or closes a decoder,
-// releases the model and frees the slot. Sets *count to the bytes a memory
+// releases the models and frees the slot. Sets *count to the bytes a memory
 // encoder hands back (*bytes: heap block owned by the caller; untouched when
 // *count is 0). A free slot is left alone. A memory encoder whose last bytes
 // find no room raises "buffer allocation failure" before anything changes:
 // the slot stays taken with the encoder as it was, and a later close
 // returns every byte. Any other failure ("Could not write file", "buffer
 // allocation failure" of an encoder that lost bytes) comes after the slot was
-// freed and its stream and model released. Raises "Internal: handler '%d'
+// freed and its stream and models released. Raises "Internal: handler '%d'
 // out of bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
 void close_encoder(int handle, uint8_t** bytes, int32_t* count);
 

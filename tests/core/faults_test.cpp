@@ -70,8 +70,8 @@ Row finish_decoder(int handle, size_t count) {
   FakeResult result = kestrel({"decode", handle, static_cast<int>(count)});
   return kestrel({"done", handle}).error.empty() ? result.values : Row{};
 }
-Row decode_memory(const Row& bytes, size_t count) {
-  return finish_decoder(handle_of(kestrel({"new_decoder", "", 256, bytes})), count);
+Row decode_memory(const Row& bytes, size_t count, const char* command = "new_decoder") {
+  return finish_decoder(handle_of(kestrel({command, "", 256, bytes})), count);
 }
 Row decode_file(const std::string& path, size_t count) {
   return finish_decoder(handle_of(kestrel({"new_decoder", path, 256})), count);
@@ -215,6 +215,15 @@ const AllocationCase ALLOCATION_CASES[] = {
      [](Scene& s, const FakeResult& r) {
        EXPECT_EQ(Row{0}, finish_encoder(handle_of(r), SHORT));
        EXPECT_EQ(SHORT, decode_file(s.dir + "/out", SHORT.size()));
+     }},
+    {"new_encoder with a bank of counts", true, false, nullptr,
+     [](Scene&) {
+       std::vector<double> counts(256 * 3, 1.0);
+       return fake_call({fake_text("new_encoder:counts:models=3:inc=2").get(), fake_text("").get(),
+                         fake_matrix(256, counts).get()});
+     },
+     [](Scene&, const FakeResult& r) {
+       EXPECT_EQ(SHORT, decode_memory(finish_encoder(handle_of(r), SHORT), SHORT.size(), "new_decoder:models=3:inc=2"));
      }},
     {"new_decoder from memory", true, false, [](Scene& s) { s.input = encode_memory(SHORT); },
      [](Scene& s) { return kestrel({"new_decoder", "", 256, s.input}); }, decodes_short},

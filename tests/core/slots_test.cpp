@@ -26,7 +26,7 @@ class Slots : public testing::Test {
   static int open_encoder(int32_t nsym, const Symbols& symbols = {}, const std::string& path = "") {
     CoderSlot& slot = take_slot(nsym, 0);
     EXPECT_EQ(0, encoder_start(&slot.encoder, path.c_str(), "a"));
-    for (int32_t s : symbols) encoder_encode(&slot.encoder, &slot.model, s);
+    for (int32_t s : symbols) encoder_encode(&slot.encoder, slot.bank.models[0], s);
     return static_cast<int>(&slot - coder_table.slots);
   }
   static int open_decoder(int32_t nsym, const Bytes& bytes) {
@@ -36,7 +36,7 @@ class Slots : public testing::Test {
   }
   static CoderSlot& take_slot(int32_t nsym, int32_t is_decoder) {
     CoderSlot& slot = coder_table.slots[acquire_slot()];
-    model_init(&slot.model, nsym, nullptr, 1);
+    bank_init(&slot.bank, nsym, 1, 0, nullptr, 0, 1, 1);
     slot.is_decoder = is_decoder;
     return slot;
   }
@@ -91,7 +91,7 @@ TEST_F(Slots, ClosingHandsBackAMemoryEncodersBytesOnceAndLeavesFilesComplete) {
   const int file = open_encoder(4, {0, 1, 2, 3}, dir.file("out"));
   EXPECT_EQ((Bytes{0x79, 0x39, 0xBF, 0x01}), close(memory));
   EXPECT_FALSE(in_use(memory));
-  EXPECT_EQ(0, coder_table.slots[memory].model.nsym);
+  EXPECT_EQ(0, coder_table.slots[memory].bank.count);
   EXPECT_EQ(Bytes(), close(memory));
   EXPECT_EQ(Bytes(), close(file));
   EXPECT_FALSE(in_use(file));

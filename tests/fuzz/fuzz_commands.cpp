@@ -229,6 +229,18 @@ void run_coder_command(const Command& command, const std::vector<Arg>& args) {
   while (encoder && good < symbols.size() && symbols[good] >= 0 && symbols[good] < coder->nsym) ++good;
   const int64_t count = args.size() >= 3 ? args[2].first : 1;  // decode
   const std::string& name = command.name;
+  // CONTEXTS (argument 4) of a coder with one model: every element 0, one per symbol.
+  auto context_error = [&](size_t n) -> std::string {
+    if (args.size() < 4) return "";
+    if (!args[3].readable) return message_text(MSG_NOT_NUMERIC_ARRAY);
+    if (args[3].ints.size() != n) return message_text(MSG_CONTEXT_COUNT);
+    for (int32_t context : args[3].ints) {
+      if (context != 0) return message_text(MSG_CONTEXT_OUT_OF_RANGE);
+    }
+    return "";
+  };
+  const std::string encode_contexts = name == "encode" && args.size() >= 3 ? context_error(symbols.size()) : "";
+  const std::string decode_contexts = name == "decode" && count >= 0 ? context_error(static_cast<size_t>(count)) : "";
   const std::string expected = args.size() < 2                                            ? message_text(MSG_FEW_ARGUMENTS)
                                : !args[1].numeric                                         ? message_text(MSG_EXPECTED_INT)
                                : !valid && !(name == "done" && h == ALL_HANDLES)          ? message_text(MSG_INVALID_HANDLE)
@@ -236,10 +248,12 @@ void run_coder_command(const Command& command, const std::vector<Arg>& args) {
                                : name == "encode" && decoder                              ? message_text(MSG_ENCODE_ON_DECODER)
                                : name == "encode" && args.size() < 3                      ? message_text(MSG_FEW_ARGUMENTS_COMMAND)
                                : name == "encode" && !args[2].readable                    ? message_text(MSG_NOT_NUMERIC_ARRAY)
+                               : name == "encode" && !encode_contexts.empty()             ? encode_contexts
                                : name == "encode" && good < symbols.size()                ? message_text(MSG_SYMBOL_OUT_OF_RANGE)
                                : name == "decode" && encoder                              ? message_text(MSG_DECODE_ON_ENCODER)
                                : name == "decode" && args.size() >= 3 && !args[2].numeric ? message_text(MSG_EXPECTED_INT)
                                : name == "decode" && count < 0                            ? message_text(MSG_INVALID_COUNT)
+                               : name == "decode" && !decode_contexts.empty()             ? decode_contexts
                                : name == "decode" && count > int64_t(FAKE_MAX_ROW)        ? FAKE_NOMEM_MESSAGE
                                : name == "decode" && coder->nsym == 0 && count > 0        ? message_text(MSG_SYMBOL_OUT_OF_RANGE)
                                                                                           : "";
@@ -331,7 +345,7 @@ void check_table() {
   for (int h = 0; h < SLOT_COUNT; ++h) {
     const CoderSlot& slot = coder_table.slots[h];
     FUZZ_CHECK(bool(slot.in_use) == coders[h].open, "slot " + std::to_string(h) + " open or free unexpectedly");
-    FUZZ_CHECK(!slot.in_use || (bool(slot.is_decoder) == coders[h].decoder && slot.model.nsym == coders[h].nsym),
+    FUZZ_CHECK(!slot.in_use || (bool(slot.is_decoder) == coders[h].decoder && slot.bank.nsym == coders[h].nsym),
                "slot " + std::to_string(h) + " holds another coder");
   }
 }

@@ -40,7 +40,8 @@ static void reference_model_fill_uniform(ReferenceModel* model) {
   }
 }
 
-int reference_model_init(ReferenceModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
+int reference_model_init(ReferenceModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive,
+                         int32_t increment) {
   model->nsym = 0;
   model->freq = nullptr;
   model->csym = nullptr;
@@ -50,6 +51,7 @@ int reference_model_init(ReferenceModel* model, int32_t nsym, const int32_t* cou
   model->freq = reference_model_take_table(nsym);
   model->csym = reference_model_take_table(nsym + 1);
   model->adaptive = adaptive;
+  model->increment = increment;
   if (counts != nullptr) {
     reference_model_fill_counts(model, counts);
   } else {
@@ -70,10 +72,43 @@ static void reference_model_halve(ReferenceModel* model) {
 }
 
 void reference_model_update(ReferenceModel* model, int32_t s) {
-  if (model->csym[0] == MAX_FREQUENCY) reference_model_halve(model);
-  model->freq[s] += 1;
-  for (int32_t i = s; i >= 0; --i) model->csym[i] += 1;
+  while (model->csym[0] + model->increment > MAX_FREQUENCY) reference_model_halve(model);
+  model->freq[s] += model->increment;
+  for (int32_t i = s; i >= 0; --i) model->csym[i] += model->increment;
 }
+
+void reference_bank_init(ReferenceBank* bank, int32_t nsym, int32_t count, int32_t order, const int32_t* counts,
+                         int32_t columns, int32_t adaptive, int32_t increment) {
+  bank->count = count;
+  bank->order = order;
+  bank->previous = 0;
+  bank->nsym = nsym;
+  bank->columns = columns;
+  bank->counts = counts;
+  bank->adaptive = adaptive;
+  bank->increment = increment;
+  bank->models = new ReferenceModel[static_cast<size_t>(count)]();
+}
+
+void reference_bank_release(ReferenceBank* bank) {
+  for (int32_t k = 0; k < bank->count; ++k) reference_model_release(&bank->models[k]);
+  delete[] bank->models;
+  bank->models = nullptr;
+  bank->count = 0;
+}
+
+ReferenceModel* reference_bank_model(ReferenceBank* bank, int32_t context) {
+  int32_t k = bank->order == 1 ? bank->previous : context;
+  ReferenceModel* model = &bank->models[k];
+  if (model->csym == nullptr) {
+    const int32_t* column = bank->columns == 0 ? nullptr
+                                               : bank->counts + static_cast<size_t>(bank->columns == 1 ? 0 : k) * bank->nsym;
+    reference_model_init(model, bank->nsym, column, bank->adaptive, bank->increment);
+  }
+  return model;
+}
+
+void reference_bank_coded(ReferenceBank* bank, int32_t symbol) { bank->previous = symbol; }
 
 void reference_model_release(ReferenceModel* model) {
   model->nsym = 0;

@@ -23,6 +23,7 @@ struct ReferenceModel {
   int32_t* freq;     // nsym counts (heap); freq[s] is the count of symbol s
   int32_t* csym;     // nsym+1 cumulative counts (heap); csym[i] = freq[i] + ... + freq[nsym-1]
   int32_t adaptive;  // nonzero: the coder calls reference_model_update after each symbol
+  int32_t increment; // what each update adds to a count, 1 or more
 };
 
 // Fills model for nsym symbols (0..MAX_UNIFORM_ALPHABET) from counts (nsym
@@ -31,10 +32,11 @@ struct ReferenceModel {
 // MAX_UNIFORM_ALPHABET (nothing allocated) or counts totalling more than
 // MAX_FREQUENCY (tables kept for reference_model_release), and "arithmetic coder model
 // allocation failure" for a negative nsym or a failed allocation.
-int reference_model_init(ReferenceModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive);
+int reference_model_init(ReferenceModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive,
+                         int32_t increment = 1);
 
-// Counts symbol s (0 <= s < nsym, not checked), halving all counts first when
-// the total equals MAX_FREQUENCY.
+// Counts symbol s (0 <= s < nsym, not checked) by the increment, halving all
+// counts first for as long as the total + the increment exceeds MAX_FREQUENCY.
 void reference_model_update(ReferenceModel* model, int32_t s);
 
 // Frees both tables and sets nsym 0; a released model may be released again.
@@ -127,3 +129,30 @@ int32_t reference_decoder_decode(ReferenceDecoder* state, ReferenceModel* model)
 
 // Closes the stream (nullptr is ignored); unread bytes are ignored.
 void reference_decoder_close(ReferenceDecoder* state);
+
+// A bank of models: each symbol is coded with the model of its context, or,
+// in a bank of order 1, of the symbol before; a model is made when it is
+// first asked for.
+struct ReferenceBank {
+  int32_t count;            // number of models
+  int32_t order;            // 1: the context of each symbol is the symbol before it
+  int32_t previous;         // order 1: the context of the next symbol
+  ReferenceModel* models;   // count models (heap); csym nullptr until made
+  int32_t nsym;             // alphabet of every model
+  int32_t columns;          // columns of counts: 0 (uniform), 1 (every model's) or count
+  const int32_t* counts;    // the caller's counts, nsym per column; kept by the caller
+  int32_t adaptive;         // as ReferenceModel
+  int32_t increment;        // as ReferenceModel
+};
+
+// Prepares count models of nsym symbols, model k from column k of counts
+// (nsym values per column; columns 1: every model from column 0; 0:
+// uniform), which must outlive the bank.
+void reference_bank_init(ReferenceBank* bank, int32_t nsym, int32_t count, int32_t order, const int32_t* counts,
+                         int32_t columns, int32_t adaptive, int32_t increment);
+void reference_bank_release(ReferenceBank* bank);
+
+// The model of the next symbol: context (0..count-1), or with order 1 the
+// symbol before. reference_bank_coded tells the bank a symbol was coded.
+ReferenceModel* reference_bank_model(ReferenceBank* bank, int32_t context);
+void reference_bank_coded(ReferenceBank* bank, int32_t symbol);

@@ -4,14 +4,17 @@
 // fast coder, it makes kestrel_reference.mex, which the Octave tests compare
 // with kestrel.mex and the Octave benchmark times beside it. The commands hand over the records of a slot of
 // the coder table; the straightforward records live in tables of their own,
-// at the same index. The fast model keeps the alphabet size and the
+// at the same index, and the straightforward model of each model of a bank
+// beside it, by its address. The fast model keeps the alphabet size and the
 // adaptivity that the commands read.
+#include <map>
+
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "reference/reference_coder.h"
 #include "registry/slots.h"
 
-static ReferenceModel reference_models[SLOT_COUNT];      // the model of each slot
+static std::map<const FrequencyModel*, ReferenceModel> reference_models;  // the model of each fast model
 static ReferenceEncoder reference_encoders[SLOT_COUNT];  // the encoder of each slot
 static ReferenceDecoder reference_decoders[SLOT_COUNT];  // the decoder of each slot
 
@@ -23,9 +26,7 @@ static int reference_slot(const Record* record, Record CoderSlot::*field) {
   return handle;
 }
 
-static ReferenceModel* reference_of(const FrequencyModel* model) {
-  return &reference_models[reference_slot(model, &CoderSlot::model)];
-}
+static ReferenceModel* reference_of(const FrequencyModel* model) { return &reference_models[model]; }
 static ReferenceEncoder* reference_of(const EncoderState* state) {
   return &reference_encoders[reference_slot(state, &CoderSlot::encoder)];
 }
@@ -33,19 +34,45 @@ static ReferenceDecoder* reference_of(const DecoderState* state) {
   return &reference_decoders[reference_slot(state, &CoderSlot::decoder)];
 }
 
-int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive) {
+int model_init(FrequencyModel* model, int32_t nsym, const int32_t* counts, int32_t adaptive, int32_t increment) {
   *model = FrequencyModel{};
   ReferenceModel* reference = reference_of(model);
   *reference = ReferenceModel{};
-  reference_model_init(reference, nsym, counts, adaptive);
+  reference_model_init(reference, nsym, counts, adaptive, increment);
   model->nsym = nsym;
   model->adaptive = adaptive;
+  model->increment = increment;
   return 0;
 }
 
 void model_release(FrequencyModel* model) {
   reference_model_release(reference_of(model));
+  reference_models.erase(model);
   model->nsym = 0;
+}
+
+// The model of symbol i of a run over bank, as the fast coder picks it.
+static ReferenceModel* reference_pick(ModelBank* bank, const int32_t* contexts, size_t i) {
+  int32_t k = contexts != nullptr ? contexts[i] : bank->order == 1 ? bank->previous : 0;
+  return reference_of(bank_model(bank, k));
+}
+
+void encoder_encode_bank(EncoderState* state, ModelBank* bank, const int32_t* symbols, const int32_t* contexts,
+                         size_t count) {
+  ReferenceEncoder* encoder = reference_of(state);
+  for (size_t i = 0; i < count; ++i) {
+    reference_encoder_encode(encoder, reference_pick(bank, contexts, i), symbols[i]);
+    if (bank->order == 1) bank->previous = symbols[i];
+  }
+}
+
+void decoder_decode_bank(DecoderState* state, ModelBank* bank, int32_t* symbols, const int32_t* contexts,
+                         size_t count) {
+  ReferenceDecoder* decoder = reference_of(state);
+  for (size_t i = 0; i < count; ++i) {
+    symbols[i] = reference_decoder_decode(decoder, reference_pick(bank, contexts, i));
+    if (bank->order == 1) bank->previous = symbols[i];
+  }
 }
 
 int encoder_start(EncoderState* state, const char* path, const char* mode) {

@@ -101,6 +101,14 @@ double host_get_scalar(const HostArray* array) {
   return std::numeric_limits<double>::quiet_NaN();
 }
 
+std::size_t host_rows(const HostArray* array) { return array->count == 0 ? 0 : array->rows; }
+
+FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values) {
+  FakeArray array = fake_doubles(values);
+  array->rows = rows;
+  return array;
+}
+
 HostNumbers host_numbers(const HostArray* array) {
   bool readable = array->kind == FAKE_NUMERIC || array->kind == FAKE_CHAR || array->kind == FAKE_LOGICAL;
   if (!readable) return HostNumbers{HOST_OTHER, nullptr, 0};

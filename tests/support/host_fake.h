@@ -33,6 +33,7 @@ struct HostArray {
   std::size_t count;                 // number of elements
   std::vector<unsigned char> bytes;  // the elements' raw storage
   FakeCharge charge;                 // the heap bytes of a result row; none for arguments
+  std::size_t rows = 1;              // first dimension; a row unless made a matrix
 };
 
 using FakeArray = std::unique_ptr<HostArray>;
@@ -42,6 +43,8 @@ FakeArray fake_doubles(const std::vector<double>& values);
 FakeArray fake_double(double value);
 FakeArray fake_logicals(const std::vector<bool>& values);
 FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse or complex
+// A rows-by-(values/rows) double matrix of values in storage (column) order.
+FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values);
 
 // A numeric array of element type T with the given values.
 template <typename T>
