@@ -13,13 +13,17 @@ KESTREL_CORE_SOURCES = \
   gateway/gateway.cpp \
   gateway/commands.cpp \
   gateway/numbers.cpp \
+  gateway/codec_commands.cpp \
   registry/slots.cpp \
   stream/buffer.cpp \
   stream/stream.cpp \
   coder/bits.cpp \
   coder/model.cpp \
   coder/encoder.cpp \
-  coder/decoder.cpp
+  coder/decoder.cpp \
+  codec/crc32.cpp \
+  codec/block.cpp \
+  codec/container.cpp
 
 # The host layer: the only code that includes mex.h.
 KESTREL_HOST_SOURCES = \

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "gateway/codec_commands.h"
 #include "gateway/commands.h"
 #include "base/failure.h"
 #include "base/messages.h"
@@ -52,6 +53,8 @@ static const CommandRow COMMAND_TABLE[] = {
     {"version", 6, command_version},
     {"cleanup", 7, command_cleanup},
     {"max_alphabet_size", 8, command_max_alphabet_size},
+    {"compress", 9, command_compress},
+    {"decompress", 10, command_decompress},
     {nullptr, -1, nullptr},
 };
 

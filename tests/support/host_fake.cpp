@@ -14,6 +14,7 @@ namespace {
 void (*registered_hook)() = nullptr;
 int registrations = 0;
 int rows_to_fail = 0;  // row creations still to fail, set by fake_fail_next_rows
+std::vector<std::string> printed;  // lines of host_print not yet taken
 
 // The elements of a numeric row as doubles.
 template <typename T>
@@ -137,6 +138,60 @@ void host_error_identifier(const std::exception& error, char* buffer, std::size_
 void host_register_exit_hook(void (*hook)()) {
   registered_hook = hook;
   ++registrations;
+}
+
+int host_array_class(const HostArray* array) {
+  if (array->kind == FAKE_LOGICAL) return 11;
+  if (array->kind == FAKE_CHAR) return 12;
+  if (array->kind != FAKE_NUMERIC) return 0;
+  return static_cast<int>(array->element_class) + 1;  // HOST_DOUBLE .. HOST_UINT64 are in the container's order
+}
+
+std::size_t host_char_bytes() { return 1; }
+
+int host_array_dims(const HostArray* array, std::uint64_t* dims, int capacity) {
+  std::vector<std::uint64_t> size = array->dims;
+  if (size.empty()) size = {1, array->count};
+  for (int k = 0; k < static_cast<int>(size.size()) && k < capacity; ++k) dims[k] = size[k];
+  return static_cast<int>(size.size());
+}
+
+void* host_array_data(const HostArray* array) {
+  return array->count == 0 ? nullptr : const_cast<unsigned char*>(array->bytes.data());
+}
+
+void* host_create_array(HostArray** out, int cls, int ndims, const std::uint64_t* dims) {
+  static const FakeKind KINDS[] = {FAKE_NUMERIC, FAKE_LOGICAL, FAKE_CHAR};
+  HostClass element = cls <= 10 ? static_cast<HostClass>(cls - 1) : HOST_UINT8;
+  std::size_t count = 1;
+  for (int k = 0; k < ndims; ++k) count *= static_cast<std::size_t>(dims[k]);
+  std::size_t size = numbers_element_size(element);
+  if (rows_to_fail > 0 || count > FAKE_MAX_ROW_BYTES / size) {
+    rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
+    throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
+  }
+  auto* array = new HostArray{KINDS[cls <= 10 ? 0 : cls - 10], element, count, {}, {dims, dims + ndims}};
+  array->bytes.resize(count * size);
+  *out = array;
+  return count == 0 ? nullptr : array->bytes.data();
+}
+
+void host_print(const char* text) { printed.emplace_back(text); }
+
+std::vector<std::string> fake_take_printed() {
+  std::vector<std::string> lines;
+  lines.swap(printed);
+  return lines;
+}
+
+FakeArray fake_call_output(const std::vector<const HostArray*>& args, FakeResult* result) {
+  HostArray* outputs[1] = {nullptr};
+  bool failed = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
+  *result = FakeResult{failed ? failure_message : "", failed ? failure_identifier : "", outputs[0] != nullptr,
+                       false, "", {}, HOST_OTHER};
+  FakeArray output(outputs[0]);
+  if (failed) output.reset();
+  return output;
 }
 
 FakeResult fake_call(const std::vector<const HostArray*>& args) {

@@ -21,6 +21,7 @@ struct HostArray {
   HostClass element_class;           // element type of numeric, char and logical arrays
   std::size_t count;                 // number of elements
   std::vector<unsigned char> bytes;  // the elements' raw storage
+  std::vector<std::uint64_t> dims;   // the size; empty: a 1-by-count row
 };
 
 using FakeArray = std::unique_ptr<HostArray>;
@@ -62,6 +63,13 @@ struct FakeArg {
   FakeArg(int value) : array(fake_double(value)) {}
   FakeArg(const std::vector<double>& values) : array(fake_doubles(values)) {}
 };
+
+// Runs one call as fake_call does and keeps its output array (nullptr when
+// the call failed or set none).
+FakeArray fake_call_output(const std::vector<const HostArray*>& args, FakeResult* result);
+
+// Lines host_print printed since the last call of this function.
+std::vector<std::string> fake_take_printed();
 
 // Runs kestrel(args...) as fake_call does: fake_kestrel({"decode", h, 5}).
 FakeResult fake_kestrel(std::initializer_list<FakeArg> args);

@@ -1,0 +1,272 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "codec/block.h"
+
+#include <cstring>
+
+#include "base/checks.h"
+#include "codec/range_coder.h"
+
+namespace {
+
+constexpr int32_t CONTEXTS = 20;          // contexts: the bit length of the neighbours' residual magnitudes, capped
+constexpr int32_t CLASSES = 64;           // bit lengths of |r| - 1: 0..63
+constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
+constexpr uint32_t MAGNITUDE_CAP = 1u << 30;     // residual magnitudes kept for contexts saturate here
+
+// The adaptive models of one context.
+struct ContextModels {
+  uint16_t zero;             // r == 0
+  uint16_t sign;             // r < 0
+  uint16_t unary[CLASSES];   // bit length L of |r|-1 in unary: "L > k"
+  uint16_t top[CLASSES];     // per L >= 2: the bit below the leading one
+};
+
+struct ResidualModels {
+  ContextModels context[CONTEXTS];
+};
+
+void models_reset(ResidualModels* m) {
+  uint16_t* p = &m->context[0].zero;
+  std::size_t n = sizeof(ResidualModels) / sizeof(uint16_t);
+  for (std::size_t i = 0; i < n; ++i) p[i] = PROB_HALF;
+}
+
+inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }
+
+// Residual x - pred of width bits as a signed number of that width.
+inline int64_t reduce(uint64_t difference, int32_t width) {
+  if (width >= 64) return static_cast<int64_t>(difference);
+  uint64_t sign = uint64_t{1} << (width - 1);
+  uint64_t low = difference & ((sign << 1) - 1);
+  return static_cast<int64_t>((low ^ sign) - sign);
+}
+
+// pred + r brought back to a value of width bits and the signedness.
+inline int64_t restore(uint64_t sum, int32_t width, int32_t is_signed) {
+  if (width >= 64) return static_cast<int64_t>(sum);
+  uint64_t low = sum & ((uint64_t{1} << width) - 1);
+  return is_signed ? reduce(low, width) : static_cast<int64_t>(low);
+}
+
+inline uint32_t magnitude(int64_t r) {
+  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
+  return m > MAGNITUDE_CAP ? MAGNITUDE_CAP : static_cast<uint32_t>(m);
+}
+
+inline int64_t med(int64_t a, int64_t b, int64_t c) {
+  int64_t lo = a < b ? a : b, hi = a < b ? b : a;
+  if (c >= hi) return lo;
+  if (c <= lo) return hi;
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
+}
+
+// MED at position p of a block that starts a column of R rows; the first
+// column of the block and the first row take the one neighbour they have.
+inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R) {
+  if (p < R) return p % R == 0 ? 0 : x[p - 1];
+  if (p % R == 0) return x[p - R];
+  return med(x[p - 1], x[p - R], x[p - R - 1]);
+}
+
+template <int32_t PRED>
+inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s) {
+  if (PRED == PRED_NONE) return 0;
+  if (PRED == PRED_PREVIOUS) return p == 0 ? 0 : x[p - 1];
+  if (PRED == PRED_LINEAR) {
+    if (p < 2) return p == 0 ? 0 : x[p - 1];
+    return static_cast<int64_t>(2 * static_cast<uint64_t>(x[p - 1]) - static_cast<uint64_t>(x[p - 2]));
+  }
+  if (PRED == PRED_MED || p < s.plane) return predict_med(x, p, s.rows);
+  uint64_t q = p - s.plane;
+  return static_cast<int64_t>(static_cast<uint64_t>(predict_med(x, p, s.rows)) + static_cast<uint64_t>(x[q]) -
+                              static_cast<uint64_t>(predict_med(x, q, s.rows)));
+}
+
+// The context of position p from the magnitudes of the residuals before it.
+template <int32_t PRED>
+inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R) {
+  uint64_t e;
+  if (PRED == PRED_MED || PRED == PRED_PLANE) {
+    uint64_t w = p >= 1 ? m[p - 1] : 0;
+    uint64_t n = p >= R ? m[p - R] : 0;
+    uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
+    uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
+    e = w + n + (nw + ne) / 2;
+  } else {
+    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
+    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
+  }
+  int32_t c = bit_length(e);
+  return c < CONTEXTS - 1 ? c : CONTEXTS - 1;
+}
+
+inline void residual_encode(RangeEncoder* e, ContextModels& c, int64_t r) {
+  if (r == 0) {
+    range_encode_bit(e, &c.zero, 0);
+    return;
+  }
+  range_encode_bit(e, &c.zero, 1);
+  range_encode_bit(e, &c.sign, r < 0);
+  uint64_t u = (r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1;
+  int32_t L = bit_length(u);
+  for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &c.unary[k], 1);
+  if (L < CLASSES - 1) range_encode_bit(e, &c.unary[L], 0);
+  if (L >= 2) {
+    range_encode_bit(e, &c.top[L], static_cast<uint32_t>(u >> (L - 2)) & 1);
+    range_encode_raw(e, u, L - 2);
+  }
+}
+
+inline int64_t residual_decode(RangeDecoder* d, ContextModels& c) {
+  if (range_decode_bit(d, &c.zero) == 0) return 0;
+  uint32_t negative = range_decode_bit(d, &c.sign);
+  int32_t L = 0;
+  while (L < CLASSES - 1 && range_decode_bit(d, &c.unary[L]) != 0) ++L;
+  uint64_t u = L == 0 ? 0 : uint64_t{1} << (L - 1);
+  if (L >= 2) {
+    u |= static_cast<uint64_t>(range_decode_bit(d, &c.top[L])) << (L - 2);
+    u |= range_decode_raw(d, L - 2);
+  }
+  uint64_t magnitude_value = u + 1;
+  return static_cast<int64_t>(negative ? 0 - magnitude_value : magnitude_value);
+}
+
+template <int32_t PRED>
+void encode_with(const int64_t* x, const BlockShape& s, int32_t width, uint32_t* m, RangeEncoder* e,
+                 ResidualModels* models) {
+  for (uint64_t p = 0; p < s.count; ++p) {
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+    residual_encode(e, models->context[context_of<PRED>(m, p, s.rows)], r);
+    m[p] = magnitude(r);
+  }
+}
+
+template <int32_t PRED>
+void decode_with(int64_t* x, const BlockShape& s, int32_t width, uint32_t* m, RangeDecoder* d,
+                 ResidualModels* models) {
+  for (uint64_t p = 0; p < s.count; ++p) {
+    int64_t r = residual_decode(d, models->context[context_of<PRED>(m, p, s.rows)]);
+    r = reduce(static_cast<uint64_t>(r), width);
+    m[p] = magnitude(r);
+    x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s)) + static_cast<uint64_t>(r), width, s.is_signed);
+  }
+}
+
+// Estimated bits of the block's residuals under PRED: the sum of their bit
+// lengths over up to ESTIMATE_SAMPLES positions spread over the block.
+template <int32_t PRED>
+uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, bits = 0;
+  for (uint64_t p = 0; p < s.count; p += step) {
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+    bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+  }
+  return bits;
+}
+
+bool predictor_applies(int32_t predictor, const BlockShape& s) {
+  if (predictor == PRED_MED) return s.two_d != 0;
+  if (predictor == PRED_PLANE) return s.two_d != 0 && s.count > s.plane;
+  return predictor >= 0 && predictor < PREDICTOR_COUNT;
+}
+
+int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t costs[PREDICTOR_COUNT] = {estimate<PRED_NONE>(x, s, width), estimate<PRED_PREVIOUS>(x, s, width),
+                                     estimate<PRED_LINEAR>(x, s, width), UINT64_MAX, UINT64_MAX};
+  if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = estimate<PRED_MED>(x, s, width);
+  if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = estimate<PRED_PLANE>(x, s, width);
+  int32_t best = PRED_NONE;
+  for (int32_t k = 1; k < PREDICTOR_COUNT; ++k) {
+    if (costs[k] < costs[best]) best = k;
+  }
+  return best;
+}
+
+// The number of low zero bits every value shares (0 when all are 0), below width.
+int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
+  uint64_t any = 0;
+  for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
+  if (any == 0) return 0;
+  int32_t s = __builtin_ctzll(any);
+  return s < width ? s : width - 1;
+}
+
+void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std::size_t at) {
+  uint32_t bytes = block_width_bytes(s.width);
+  out->resize(at + 1 + s.count * bytes);
+  uint8_t* o = out->data() + at;
+  *o++ = 0;
+  for (uint64_t p = 0; p < s.count; ++p) {
+    for (uint32_t k = 0; k < bytes; ++k) *o++ = static_cast<uint8_t>(static_cast<uint64_t>(x[p]) >> (8 * k));
+  }
+}
+
+}  // namespace
+
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out) {
+  std::size_t at = out->size();
+  int32_t shift = common_shift(x, shape.count, shape.width);
+  int32_t width = shape.width - shift;
+  for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
+    x[p] = restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
+  }
+  if (predictor == PRED_AUTO) predictor = choose_predictor(x, shape, width);
+  if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
+  out->push_back(1);
+  out->push_back(static_cast<uint8_t>(predictor));
+  out->push_back(static_cast<uint8_t>(shift));
+  std::vector<uint32_t> m(shape.count);
+  ResidualModels models;
+  models_reset(&models);
+  RangeEncoder e;
+  range_encoder_start(&e, out);
+  switch (predictor) {
+    case PRED_NONE: encode_with<PRED_NONE>(x, shape, width, m.data(), &e, &models); break;
+    case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, m.data(), &e, &models); break;
+    case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, m.data(), &e, &models); break;
+    case PRED_MED: encode_with<PRED_MED>(x, shape, width, m.data(), &e, &models); break;
+    default: encode_with<PRED_PLANE>(x, shape, width, m.data(), &e, &models); break;
+  }
+  range_encoder_finish(&e);
+  if (out->size() - at > 1 + shape.count * block_width_bytes(shape.width)) {
+    for (uint64_t p = 0; p < shape.count && shift > 0; ++p) x[p] = static_cast<int64_t>(static_cast<uint64_t>(x[p]) << shift);
+    store(x, shape, out, at);
+  }
+}
+
+bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& shape, int64_t* x,
+                  std::vector<uint32_t>* scratch) {
+  if (length == 0) return false;
+  if (data[0] == 0) {
+    uint32_t bytes = block_width_bytes(shape.width);
+    if (length != 1 + shape.count * bytes) return false;
+    const uint8_t* in = data + 1;
+    for (uint64_t p = 0; p < shape.count; ++p, in += bytes) {
+      uint64_t v = 0;
+      for (uint32_t k = 0; k < bytes; ++k) v |= static_cast<uint64_t>(in[k]) << (8 * k);
+      x[p] = restore(v, shape.width, shape.is_signed);
+    }
+    return true;
+  }
+  if (data[0] != 1 || length < 3) return false;
+  int32_t predictor = data[1], shift = data[2];
+  if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
+  int32_t width = shape.width - shift;
+  scratch->resize(shape.count);
+  uint32_t* m = scratch->data();
+  ResidualModels models;
+  models_reset(&models);
+  RangeDecoder d;
+  if (!range_decoder_start(&d, data + 3, length - 3)) return false;
+  switch (predictor) {
+    case PRED_NONE: decode_with<PRED_NONE>(x, shape, width, m, &d, &models); break;
+    case PRED_PREVIOUS: decode_with<PRED_PREVIOUS>(x, shape, width, m, &d, &models); break;
+    case PRED_LINEAR: decode_with<PRED_LINEAR>(x, shape, width, m, &d, &models); break;
+    case PRED_MED: decode_with<PRED_MED>(x, shape, width, m, &d, &models); break;
+    default: decode_with<PRED_PLANE>(x, shape, width, m, &d, &models); break;
+  }
+  for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
+    x[p] = restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
+  }
+  return range_decoder_ended(&d);
+}
