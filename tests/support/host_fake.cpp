@@ -44,7 +44,7 @@ std::vector<double> fake_values(const HostArray& row) {
 }  // namespace
 
 FakeArray fake_text(const std::string& text) {
-  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}});
+  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}, {}});
   array->bytes.assign(text.begin(), text.end());
   return array;
 }
@@ -54,13 +54,13 @@ FakeArray fake_doubles(const std::vector<double>& values) { return fake_numbers<
 FakeArray fake_double(double value) { return fake_doubles({value}); }
 
 FakeArray fake_logicals(const std::vector<bool>& values) {
-  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}});
+  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}, {}});
   for (bool value : values) array->bytes.push_back(value ? 1 : 0);
   return array;
 }
 
 FakeArray fake_other(FakeKind kind) {
-  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}});
+  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}, {}});
   array->bytes.resize(sizeof(double) * 2);
   return array;
 }
@@ -111,7 +111,7 @@ void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_
     rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
     throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
   }
-  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}};
+  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}, {}};
   row->bytes.resize(count * size);
   *out = row;
   return count == 0 ? nullptr : row->bytes.data();

@@ -35,7 +35,7 @@ FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse o
 // A numeric array of element type T with the given values.
 template <typename T>
 FakeArray fake_numbers(HostClass element_class, const std::vector<T>& values) {
-  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}});
+  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}, {}});
   array->bytes.resize(values.size() * sizeof(T));
   if (!values.empty()) std::memcpy(array->bytes.data(), values.data(), array->bytes.size());
   return array;
