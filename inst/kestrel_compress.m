@@ -28,7 +28,11 @@ function bytes = kestrel_compress(x, varargin)
 %                  dimension), 'linear' (2*x(i-1) - x(i-2), for signals),
 %                  'med' (the median edge predictor over the first two
 %                  dimensions), 'plane' (MED, corrected by the previous
-%                  plane's residual: colour, slices)
+%                  plane's residual: colour, slices), 'lpc' (linear
+%                  prediction along the first dimension, its coefficients
+%                  fitted to every 4096 elements: audio, one channel a
+%                  column), 'stereo' ('lpc' of each column's difference from
+%                  the column before, past the first)
 %     'Threads'    number of threads, 1..256 (default: every core); the
 %                  bytes are the same for every count
 %     'Progress'   true: print progress about once a second (default false)
@@ -93,9 +97,12 @@ function bytes = kestrel_compress(x, varargin)
 %        and uint32, 8 for int64, uint64, double and single (the last two
 %        as 64-bit integers)
 %     1  coded: a predictor byte (0 none, 1 previous, 2 linear, 3 med,
-%        4 plane), a shift byte s (every element was a multiple of 2^s and
-%        is coded divided by 2^s), then a binary range coder's bytes (5 or
-%        more; the first is 0). Each residual (the element minus its
+%        4 plane, 5 lpc, 6 stereo), a shift byte s (every element was a
+%        multiple of 2^s and is coded divided by 2^s), then a binary range
+%        coder's bytes (5 or more; the first is 0). lpc and stereo code
+%        before every 4096 elements the order (0..32, 6 bits), the shift
+%        (4 bits) and the 16-bit coefficients of their prediction, as raw
+%        bits. Each residual (the element minus its
 %        prediction, modulo 2^width of the class) is coded in a context given
 %        by the magnitudes of the residuals next to it: a zero flag, the
 %        sign, the bit length of its magnitude in unary, the bit below the
@@ -142,9 +149,9 @@ function [command, version] = compress_options(args)
     end
     switch lower(name)
       case 'predictor'
-        names = {'auto', 'none', 'previous', 'linear', 'med', 'plane'};
+        names = {'auto', 'none', 'previous', 'linear', 'med', 'plane', 'lpc', 'stereo'};
         if ~ischar(value) || ~any(strcmpi(value, names))
-          bad_option('''Predictor'' must be one of auto, none, previous, linear, med, plane');
+          bad_option('''Predictor'' must be one of auto, none, previous, linear, med, plane, lpc, stereo');
         end
         command = [command ':predictor=' lower(value)];
       case 'threads'

@@ -22,6 +22,7 @@ KESTREL_CORE_SOURCES = \
   coder/encoder.cpp \
   coder/decoder.cpp \
   codec/crc32.cpp \
+  codec/lpc.cpp \
   codec/block.cpp \
   codec/container.cpp
 

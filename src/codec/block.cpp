@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "codec/lpc.h"
 #include "codec/range_coder.h"
 
 namespace {
@@ -167,19 +168,104 @@ uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
 bool predictor_applies(int32_t predictor, const BlockShape& s) {
   if (predictor == PRED_MED) return s.two_d != 0;
   if (predictor == PRED_PLANE) return s.two_d != 0 && s.count > s.plane;
+  if (predictor == PRED_STEREO) return s.two_d != 0 && s.count > s.rows;
   return predictor >= 0 && predictor < PREDICTOR_COUNT;
 }
 
+// The signal linear prediction works on: the values, or past the first
+// column their difference from the column before.
+void lpc_signal(const int64_t* x, uint64_t count, uint64_t rows, bool stereo, int64_t* y) {
+  for (uint64_t p = 0; p < count; ++p) {
+    y[p] = stereo && p >= rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - rows]))
+                               : x[p];
+  }
+}
+
+inline int64_t lpc_prediction(const LpcCoefficients& c, const int64_t* x, const int64_t* y, uint64_t p, uint64_t rows,
+                              bool stereo) {
+  int64_t base = stereo && p >= rows ? x[p - rows] : 0;
+  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[p - 1]) : lpc_predict(c, y, p);
+  return static_cast<int64_t>(static_cast<uint64_t>(base) + static_cast<uint64_t>(part));
+}
+
+// Estimated bits per element under linear prediction: up to 16 segments
+// spread over the block, each fitted and predicted as the coder would.
+double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, std::vector<int64_t>* y) {
+  y->resize(s.count);
+  lpc_signal(x, s.count, s.rows, stereo, y->data());
+  uint64_t segments = (s.count + LPC_SEGMENT - 1) / LPC_SEGMENT, step = segments / 16 + 1, bits = 0, samples = 0;
+  for (uint64_t g = 0; g < segments; g += step) {
+    uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
+    LpcCoefficients c = lpc_fit(y->data() + start, n);
+    for (uint64_t p = start; p < start + n; ++p) {
+      int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y->data(), p, s.rows, stereo)), width);
+      bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    }
+    bits += static_cast<uint64_t>(LPC_COEFFICIENT_BITS * c.order);
+    samples += n;
+  }
+  return static_cast<double>(bits) / static_cast<double>(samples);
+}
+
 int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width) {
-  uint64_t costs[PREDICTOR_COUNT] = {estimate<PRED_NONE>(x, s, width), estimate<PRED_PREVIOUS>(x, s, width),
-                                     estimate<PRED_LINEAR>(x, s, width), UINT64_MAX, UINT64_MAX};
-  if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = estimate<PRED_MED>(x, s, width);
-  if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = estimate<PRED_PLANE>(x, s, width);
+  uint64_t samples = (s.count + s.count / ESTIMATE_SAMPLES) / (s.count / ESTIMATE_SAMPLES + 1);
+  double scale = 1.0 / static_cast<double>(samples == 0 ? 1 : samples);
+  double costs[PREDICTOR_COUNT] = {scale * static_cast<double>(estimate<PRED_NONE>(x, s, width)), scale * static_cast<double>(estimate<PRED_PREVIOUS>(x, s, width)),
+                                   scale * static_cast<double>(estimate<PRED_LINEAR>(x, s, width)), 1e300, 1e300, 1e300, 1e300};
+  if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = scale * static_cast<double>(estimate<PRED_MED>(x, s, width));
+  if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = scale * static_cast<double>(estimate<PRED_PLANE>(x, s, width));
+  if (s.count >= 256 && (s.two_d == 0 || s.rows >= 4096)) {
+    std::vector<int64_t> y;
+    costs[PRED_LPC] = estimate_lpc(x, s, width, false, &y);
+    if (predictor_applies(PRED_STEREO, s)) costs[PRED_STEREO] = estimate_lpc(x, s, width, true, &y);
+  }
   int32_t best = PRED_NONE;
   for (int32_t k = 1; k < PREDICTOR_COUNT; ++k) {
     if (costs[k] < costs[best]) best = k;
   }
   return best;
+}
+
+void encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeEncoder* e,
+                ResidualModels* models) {
+  std::vector<int64_t> y(s.count);
+  lpc_signal(x, s.count, s.rows, stereo, y.data());
+  LpcCoefficients c{};
+  for (uint64_t p = 0; p < s.count; ++p) {
+    if (p % LPC_SEGMENT == 0) {
+      uint64_t n = s.count - p < LPC_SEGMENT ? s.count - p : LPC_SEGMENT;
+      c = lpc_fit(y.data() + p, n);
+      range_encode_raw(e, static_cast<uint64_t>(c.order), LPC_ORDER_BITS);
+      range_encode_raw(e, static_cast<uint64_t>(c.shift), LPC_SHIFT_BITS);
+      for (int32_t k = 0; k < c.order; ++k) range_encode_raw(e, static_cast<uint16_t>(c.coefficient[k]), LPC_COEFFICIENT_BITS);
+    }
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)), width);
+    residual_encode(e, models->context[context_of<PRED_LPC>(m, p, s.rows)], r);
+    m[p] = magnitude(r);
+  }
+}
+
+// False when the coefficients read are out of their ranges.
+bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
+                ResidualModels* models) {
+  std::vector<int64_t> y(s.count);
+  LpcCoefficients c{};
+  for (uint64_t p = 0; p < s.count; ++p) {
+    if (p % LPC_SEGMENT == 0) {
+      c.order = static_cast<int32_t>(range_decode_raw(d, LPC_ORDER_BITS));
+      c.shift = static_cast<int32_t>(range_decode_raw(d, LPC_SHIFT_BITS));
+      if (c.order > LPC_MAX_ORDER) return false;
+      for (int32_t k = 0; k < c.order; ++k) {
+        c.coefficient[k] = static_cast<int16_t>(static_cast<uint16_t>(range_decode_raw(d, LPC_COEFFICIENT_BITS)));
+      }
+    }
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context_of<PRED_LPC>(m, p, s.rows)])), width);
+    m[p] = magnitude(r);
+    x[p] = restore(static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)) + static_cast<uint64_t>(r), width,
+                   s.is_signed);
+    y[p] = stereo && p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
+  }
+  return true;
 }
 
 // The number of low zero bits every value shares (0 when all are 0), below width.
@@ -225,6 +311,8 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
     case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, m.data(), &e, &models); break;
     case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, m.data(), &e, &models); break;
     case PRED_MED: encode_with<PRED_MED>(x, shape, width, m.data(), &e, &models); break;
+    case PRED_LPC: encode_lpc(x, shape, width, false, m.data(), &e, &models); break;
+    case PRED_STEREO: encode_lpc(x, shape, width, true, m.data(), &e, &models); break;
     default: encode_with<PRED_PLANE>(x, shape, width, m.data(), &e, &models); break;
   }
   range_encoder_finish(&e);
@@ -263,6 +351,10 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     case PRED_PREVIOUS: decode_with<PRED_PREVIOUS>(x, shape, width, m, &d, &models); break;
     case PRED_LINEAR: decode_with<PRED_LINEAR>(x, shape, width, m, &d, &models); break;
     case PRED_MED: decode_with<PRED_MED>(x, shape, width, m, &d, &models); break;
+    case PRED_LPC:
+    case PRED_STEREO:
+      if (!decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models)) return false;
+      break;
     default: decode_with<PRED_PLANE>(x, shape, width, m, &d, &models); break;
   }
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {

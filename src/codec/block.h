@@ -9,7 +9,10 @@
 //   stored:  the elements, little-endian, width_bytes each (the value's low bits)
 //   coded:   byte 1 predictor (a Predictor), byte 2 shift s (every element
 //            was a multiple of 2^s; they are coded divided by 2^s), then the
-//            range coder's bytes (range_coder.h)
+//            range coder's bytes (range_coder.h); PRED_LPC and PRED_STEREO
+//            code, before every 4096 elements, the order (6 raw bits), the
+//            shift (4) and the coefficients (16 each) of their prediction
+//            (lpc.h)
 #pragma once
 
 #include <cstddef>
@@ -23,6 +26,8 @@ enum Predictor {
   PRED_LINEAR = 2,     // 2 x[i-1] - x[i-2]: signals
   PRED_MED = 3,        // the median edge predictor over the first two dimensions
   PRED_PLANE = 4,      // MED, corrected by the previous plane's MED residual at the same place
+  PRED_LPC = 5,        // linear prediction along the first dimension, coefficients per 4096 elements
+  PRED_STEREO = 6,     // PRED_LPC of the difference from the previous column (channel) past the first
   PREDICTOR_COUNT,
   PRED_AUTO = -1       // chosen per block from an estimate of each one's cost
 };

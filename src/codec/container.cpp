@@ -66,7 +66,7 @@ BlockShape shape_of(int32_t cls, uint64_t rows, uint64_t cols, uint64_t block, u
   return s;
 }
 
-// Reads elements first..first+count-1 as 64-bit values; returns 0 or the
+// Reads elements first..first+count-1 as 64-bit values; returns -1 or the
 // message of a value that cannot be coded.
 template <typename T>
 int32_t load_integers(const void* data, uint64_t first, uint64_t count, int64_t* x) {
@@ -107,18 +107,32 @@ int32_t load_values(const CodecArray& a, uint64_t first, uint64_t count, int64_t
   }
 }
 
+// Floats must hold each value exactly, as they did when it was coded.
+template <typename T>
+int32_t store_floats(const int64_t* x, uint64_t count, void* data, uint64_t first) {
+  T* out = static_cast<T*>(data) + first;
+  for (uint64_t p = 0; p < count; ++p) {
+    T f = static_cast<T>(x[p]);
+    if (!(f >= static_cast<T>(-TWO_TO_63) && f < static_cast<T>(TWO_TO_63)) || static_cast<int64_t>(f) != x[p]) {
+      return MSG_CORRUPT_DATA;
+    }
+    out[p] = f;
+  }
+  return -1;
+}
+
 template <typename T>
 void store_values(const int64_t* x, uint64_t count, void* data, uint64_t first) {
   T* out = static_cast<T*>(data) + first;
   for (uint64_t p = 0; p < count; ++p) out[p] = static_cast<T>(x[p]);
 }
 
-// Writes decoded values; returns 0 or the message of a value the host's
-// array cannot take.
+// Writes decoded values; returns -1, or the message of a value the host's
+// array cannot take (only a forged block gives one).
 int32_t save_values(const int64_t* x, uint64_t count, CodecArray* a, uint64_t first) {
   switch (a->cls) {
-    case 1: store_values<double>(x, count, a->data, first); break;
-    case 2: store_values<float>(x, count, a->data, first); break;
+    case 1: return store_floats<double>(x, count, a->data, first);
+    case 2: return store_floats<float>(x, count, a->data, first);
     case 3: store_values<int8_t>(x, count, a->data, first); break;
     case 5: store_values<int16_t>(x, count, a->data, first); break;
     case 6: store_values<uint16_t>(x, count, a->data, first); break;

@@ -15,7 +15,7 @@ namespace {
 constexpr int32_t MAX_THREADS = 256;
 
 // Predictor names of the predictor option, in Predictor order.
-const char* const PREDICTOR_NAMES[PREDICTOR_COUNT] = {"none", "previous", "linear", "med", "plane"};
+const char* const PREDICTOR_NAMES[PREDICTOR_COUNT] = {"none", "previous", "linear", "med", "plane", "lpc", "stereo"};
 
 void codec_report(void* context, uint64_t done, uint64_t total) {
   char line[96];

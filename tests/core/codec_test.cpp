@@ -111,7 +111,7 @@ TEST(Codec, EveryPredictorComesBackAndAutoIsNeverMuchWorseThanNone) {
   std::vector<int16_t> values(64 * 48 * 3);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int16_t>(random() % 200 + (i % 64) * 30);
   FakeArray x = shaped(fake_numbers(HOST_INT16, values), {64, 48, 3});
-  for (const char* name : {"none", "previous", "linear", "med", "plane", "auto"}) {
+  for (const char* name : {"none", "previous", "linear", "med", "plane", "lpc", "stereo", "auto"}) {
     expect_round_trip(x.get(), std::string(":predictor=") + name);
   }
   std::vector<uint8_t> noise(100000);
