@@ -73,6 +73,20 @@
 %         Closes every coder (memory encoders' bytes are discarded); returns 0.
 %     kestrel('cleanup')
 %         Closes every coder, like done -42, and returns no value at all.
+%     BYTES = kestrel('compress', X)
+%         The work of kestrel_compress (version 2; see its help for the
+%         format): X any real numeric, logical or char array of integer
+%         values; returns a 1-by-N uint8 row. Options: 'compress:threads=N'
+%         (1..256; default every core; the bytes do not depend on it),
+%         'compress:predictor=NAME' (auto, none, previous, linear, med,
+%         plane, lpc, stereo), 'compress:progress' (prints a line about once
+%         a second). Blocks are coded in parallel threads, which never call
+%         the host; a call cannot be interrupted and runs to its end.
+%     X = kestrel('decompress', BYTES)
+%         The work of kestrel_decompress for version 2 containers: BYTES a
+%         uint8 vector; returns the array. Options: threads=N and progress,
+%         as for compress. Every checksum is checked, and the size is
+%         bounded by the block table, before the array is made.
 %     V = kestrel('version')          returns '1.4.1 2008-05-16 (yyyy-mm-dd)'.
 %     N = kestrel('max_alphabet_size') returns 8191.
 %
@@ -146,6 +160,29 @@
 %         out of memory. A memory encoder that could not grow has lost
 %         bytes: every later encode and its done fail the same way, and done
 %         frees it.
+%     Of compress and decompress (and kestrel_compress, kestrel_decompress):
+%     kestrel:unsupportedInput X must be a real, full numeric, logical or
+%                              char array
+%     kestrel:notIntegerValued X holds values that are not integers
+%                              (fractions, NaN or Inf)
+%     kestrel:spanTooWide      X holds a floating-point integer of magnitude
+%                              2^63 or more
+%     kestrel:invalidOption    unknown option or option value
+%     kestrel:notCompressed    BYTES must be a uint8 vector made by
+%                              kestrel_compress
+%     kestrel:truncated        BYTES are cut short: they end before the
+%                              data they describe
+%     kestrel:trailingBytes    BYTES go on past the end of the payload
+%     kestrel:unknownVersion   the format version is unknown (this release
+%                              reads versions 1 and 2)
+%     kestrel:unknownClass     the class code is unknown
+%     kestrel:corruptHeader    the header is corrupt
+%         its CRC-32 fails, or its fields disagree
+%     kestrel:corruptData      a block is corrupt: it fails its checksum or
+%                              does not decode to exactly its bytes
+%     kestrel:charTooWide      the characters hold codes above 255, which
+%                              this host's char cannot hold
+%         a container written in MATLAB with such chars, read in Octave
 %     kestrel:outOfMemory      out of memory
 %         memory ran out in the module's own C++ code
 %     kestrel:internal         Questo non dovrebbe accadere
