@@ -8,10 +8,11 @@ function bytes = kestrel_compress(x, varargin)
 %   X may be a real, full numeric array of any class, a logical or a char
 %   array, of any size (empty included), holding integer values in the full
 %   range of its class: int8 .. uint64 from their smallest to their largest
-%   value, doubles and singles holding integers (every integer of magnitude
-%   below 2^63 that they hold, beyond 2^53 and 2^24 included), chars of any
-%   code. Non-integer values (fractions, NaN, Inf) are refused: there is no
-%   float path. -0 comes back as 0.
+%   value, doubles and singles holding any integers (beyond 2^53 and 2^24
+%   too; a block holding one of magnitude 2^63 or more is coded as its IEEE
+%   bit patterns), chars of any code. Non-integer values (fractions, NaN,
+%   Inf) are refused: there is no float path for them. -0 comes back as 0,
+%   except in a block coded as bit patterns.
 %
 %   Each block of X is predicted from its neighbours and the residuals are
 %   coded with adaptive context models; blocks are coded in parallel. What
@@ -61,9 +62,8 @@ function bytes = kestrel_compress(x, varargin)
 %                               struct, or of a class that is not numeric,
 %                               logical or char
 %     kestrel:notIntegerValued  X holds a fraction, NaN or Inf
-%     kestrel:spanTooWide       a double or single X holds an integer of
-%                               magnitude 2^63 or more; with 'Version', 1:
-%                               max(X) - min(X) is more than 16381
+%     kestrel:spanTooWide       with 'Version', 1: max(X) - min(X) is more
+%                               than 16381
 %     kestrel:invalidOption     an unknown option or a bad option value
 %     kestrel:invalidAlphabet   NSYM is not an integer from 1 to 16382
 %     kestrel:outsideAlphabet   with NSYM, a value of X outside 0..NSYM-1
@@ -121,7 +121,7 @@ function bytes = kestrel_compress(x, varargin)
   if nargin < 1
     error('kestrel:unsupportedInput', 'kestrel_compress: X, the array to compress, is missing');
   end
-  if nargin == 2 && ~ischar(varargin{1})
+  if nargin == 2
     bytes = compress_version1(x, varargin{1}, true);
     return;
   end

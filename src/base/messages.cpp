@@ -30,7 +30,6 @@ const Message MESSAGES[MESSAGE_COUNT] = {
     {"kestrel:symbolOutOfRange", "symbol out of range"},
     {"kestrel:unsupportedInput", "X must be a real, full numeric, logical or char array"},
     {"kestrel:notIntegerValued", "X holds values that are not integers (fractions, NaN or Inf)"},
-    {"kestrel:spanTooWide", "X holds a floating-point integer of magnitude 2^63 or more"},
     {"kestrel:invalidOption", "unknown option or option value"},
     {"kestrel:notCompressed", "BYTES must be a uint8 vector made by kestrel_compress"},
     {"kestrel:truncated", "BYTES are cut short: they end before the data they describe"},

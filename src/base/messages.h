@@ -40,7 +40,6 @@ enum MessageId {
   // kestrel_compress and kestrel_decompress (the compress and decompress commands).
   MSG_UNSUPPORTED_INPUT,
   MSG_NOT_INTEGER_VALUED,
-  MSG_SPAN_TOO_WIDE,
   MSG_INVALID_OPTION,
   MSG_NOT_COMPRESSED,
   MSG_TRUNCATED,

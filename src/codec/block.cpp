@@ -325,7 +325,8 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
 bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& shape, int64_t* x,
                   std::vector<uint32_t>* scratch) {
   if (length == 0) return false;
-  if (data[0] == 0) {
+  uint8_t method = data[0] & 0x7F;  // the container keeps a flag of its own in the top bit
+  if (method == 0) {
     uint32_t bytes = block_width_bytes(shape.width);
     if (length != 1 + shape.count * bytes) return false;
     const uint8_t* in = data + 1;
@@ -336,7 +337,7 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     }
     return true;
   }
-  if (data[0] != 1 || length < 3) return false;
+  if (method != 1 || length < 3) return false;
   int32_t predictor = data[1], shift = data[2];
   if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
   int32_t width = shape.width - shift;

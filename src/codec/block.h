@@ -5,7 +5,8 @@
 // number of threads gives the same bytes.
 //
 // A block's payload:
-//   byte 0   method: 0 stored, 1 coded
+//   byte 0   method: 0 stored, 1 coded; its top bit is the container's (the
+//            values of a float block are IEEE bit patterns) and ignored here
 //   stored:  the elements, little-endian, width_bytes each (the value's low bits)
 //   coded:   byte 1 predictor (a Predictor), byte 2 shift s (every element
 //            was a multiple of 2^s; they are coded divided by 2^s), then the

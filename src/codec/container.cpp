@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "base/failure.h"
@@ -19,6 +20,29 @@ namespace {
 constexpr uint64_t HEADER_FIXED = 24;   // bytes of the header besides the size
 constexpr uint64_t TABLE_ENTRY = 8;     // a block's length and CRC-32
 constexpr double TWO_TO_63 = 9223372036854775808.0;
+constexpr int32_t LOAD_AS_BITS = MESSAGE_COUNT;  // load_values: a float integer beyond 64-bit integers
+constexpr uint8_t METHOD_FLOAT_BITS = 0x80;      // in a block's method byte: its values are IEEE bit patterns
+
+// Float values as their bit patterns (a single's in the low 32 bits).
+template <typename T>
+void load_float_bits(const void* data, uint64_t first, uint64_t count, int64_t* x) {
+  const T* in = static_cast<const T*>(data) + first;
+  for (uint64_t p = 0; p < count; ++p) {
+    typename std::conditional<sizeof(T) == 8, uint64_t, uint32_t>::type bits;
+    std::memcpy(&bits, &in[p], sizeof bits);
+    x[p] = static_cast<int64_t>(bits);
+  }
+}
+
+template <typename T>
+void store_float_bits(const int64_t* x, uint64_t count, void* data, uint64_t first) {
+  T* out = static_cast<T*>(data) + first;
+  for (uint64_t p = 0; p < count; ++p) {
+    typename std::conditional<sizeof(T) == 8, uint64_t, uint32_t>::type bits =
+        static_cast<decltype(bits)>(static_cast<uint64_t>(x[p]));
+    std::memcpy(&out[p], &bits, sizeof bits);
+  }
+}
 
 // How a class's values are held while coded.
 struct ClassForm {
@@ -81,7 +105,7 @@ int32_t load_floats(const void* data, uint64_t first, uint64_t count, int64_t* x
   for (uint64_t p = 0; p < count; ++p) {
     double v = static_cast<double>(in[p]);
     if (v != v || v - v != 0) return MSG_NOT_INTEGER_VALUED;  // NaN, Inf
-    if (!(v >= -TWO_TO_63 && v < TWO_TO_63)) return MSG_SPAN_TOO_WIDE;
+    if (!(v >= -TWO_TO_63 && v < TWO_TO_63)) return LOAD_AS_BITS;
     int64_t i = static_cast<int64_t>(v);
     if (static_cast<double>(i) != v) return MSG_NOT_INTEGER_VALUED;
     x[p] = i;
@@ -217,8 +241,15 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
     try {
       std::vector<int64_t> x(count);
       slot.failure = load_values(a, first, count, x.data());
+      bool as_bits = slot.failure == LOAD_AS_BITS;
+      if (as_bits) {
+        slot.failure = -1;
+        if (a.cls == 1) load_float_bits<double>(a.data, first, count, x.data());
+        if (a.cls == 2) load_float_bits<float>(a.data, first, count, x.data());
+      }
       BlockShape shape = shape_of(a.cls, a.dims[0], a.dims[1], block, first, count);
       if (slot.failure < 0) block_encode(x.data(), shape, options.predictor, &slot.bytes);
+      if (as_bits) slot.bytes[0] |= METHOD_FLOAT_BITS;
     } catch (const std::bad_alloc&) {
       slot.failure = MSG_OUT_OF_MEMORY;
     }
@@ -320,9 +351,14 @@ void codec_decompress(const uint8_t* bytes, const CodecHeader& h, CodecArray* a,
       std::vector<int64_t> x(count);
       std::vector<uint32_t> scratch;
       BlockShape shape = shape_of(h.cls, h.dims[0], h.dims[1], h.block, first, count);
+      bool as_bits = length > 0 && (data[0] & METHOD_FLOAT_BITS) != 0;
       if (crc32_update(0, data, length) != get_le(bytes + h.table_at + TABLE_ENTRY * b + 4, 4) ||
-          !block_decode(data, length, shape, x.data(), &scratch)) {
+          (as_bits && h.cls > 2) || !block_decode(data, length, shape, x.data(), &scratch)) {
         failure = MSG_CORRUPT_DATA;
+      } else if (as_bits && h.cls == 1) {
+        store_float_bits<double>(x.data(), count, a->data, first);
+      } else if (as_bits) {
+        store_float_bits<float>(x.data(), count, a->data, first);
       } else {
         failure = save_values(x.data(), count, a, first);
       }

@@ -16,7 +16,11 @@
 //   24+8D    8M   block table: per block its payload's length (4) and CRC-32 (4)
 //   24+8D+8M 4    CRC-32 of bytes 0 .. 23+8D+8M
 //   28+8D+8M      the payloads, back to back
-// Block b holds elements b*B .. min((b+1)*B, N)-1 in storage order.
+// Block b holds elements b*B .. min((b+1)*B, N)-1 in storage order. Its
+// values are 64-bit integers; a block of a float class holding an integer
+// of magnitude 2^63 or more codes the IEEE bit patterns of its elements
+// instead (a single's in the low 32 bits), marked by bit 0x80 of the
+// payload's method byte.
 #pragma once
 
 #include <cstddef>
@@ -55,9 +59,8 @@ struct CodecOptions {
 uint64_t codec_bound(const CodecArray& array);
 
 // Writes the container of array into out (codec_bound bytes); returns its
-// length. Raises kestrel:notIntegerValued (a fraction, NaN or Inf) or
-// kestrel:spanTooWide (a float integer of magnitude 2^63 or more), and out of
-// memory. No thread calls anything but the standard library, except the
+// length. Raises kestrel:notIntegerValued (a fraction, NaN or Inf) and out
+// of memory. No thread calls anything but the standard library, except the
 // calling thread's progress reports.
 uint64_t codec_compress(const CodecArray& array, const CodecOptions& options, uint8_t* out);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "base/failure.h"
@@ -70,11 +71,14 @@ void command_compress(CommandCall& call) {
   for (int32_t k = 0; k < array.ndims; ++k) array.count *= array.dims[k];
   array.element_bytes = array.cls == CODEC_CLASS_CHAR ? static_cast<int32_t>(host_char_bytes()) : 0;
   array.data = host_array_data(x);
-  uint64_t bound = codec_bound(array);
-  auto* out = static_cast<uint8_t*>(host_create_typed_row(&call.plhs[0], HOST_UINT8, bound));
+  // Written to a buffer of the largest size first, left uninitialised so that
+  // the pages the container does not reach are never touched, then copied
+  // to a row of its own size.
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[codec_bound(array)]);
+  uint64_t length = codec_compress(array, options, buffer.get());
+  auto* out = static_cast<uint8_t*>(host_create_typed_row(&call.plhs[0], HOST_UINT8, length));
   call.result_kind = RESULT_ARRAY;
-  uint64_t length = codec_compress(array, options, out);
-  host_trim_row(call.plhs[0], length);
+  if (length > 0) std::memcpy(out, buffer.get(), length);
 }
 
 void command_decompress(CommandCall& call) {

@@ -91,6 +91,8 @@ TEST(Codec, FloatsCharsAndLogicalsComeBack) {
   const double big = std::ldexp(1.0, 53), beyond = std::ldexp(1.0, 62) * 1.5;
   expect_round_trip(shaped(fake_doubles({-big, big, 0, 7, -1, -beyond, beyond, 1e15}), {2, 4}).get());
   expect_round_trip(fake_numbers<float>(HOST_SINGLE, {16777216.0f, -16777216.0f, 3.0f, 1e18f}).get());
+  expect_round_trip(fake_doubles({1e300, -std::ldexp(1.0, 63), std::ldexp(1.0, 64), 1, -0.0}).get());
+  expect_round_trip(fake_numbers<float>(HOST_SINGLE, {3e38f, -1.0f, 0.0f}).get());
   expect_round_trip(kind_of(FAKE_CHAR, {'c', 'a', 'f', 0xC3, 0xA9, 0, 255}).get());
   expect_round_trip(shaped(kind_of(FAKE_LOGICAL, {1, 0, 0, 1, 1, 1}), {3, 2}).get());
 }
@@ -138,7 +140,6 @@ TEST(Codec, RefusalsCarryTheirIdentifiers) {
       {fake_doubles({1, 2.5}), "compress", "kestrel:notIntegerValued"},
       {fake_doubles({std::nan("")}), "compress", "kestrel:notIntegerValued"},
       {fake_doubles({-inf}), "compress", "kestrel:notIntegerValued"},
-      {fake_doubles({std::ldexp(1.0, 63)}), "compress", "kestrel:spanTooWide"},
       {fake_other(FAKE_COMPLEX), "compress", "kestrel:unsupportedInput"},
       {fake_other(FAKE_CELL), "compress", "kestrel:unsupportedInput"},
       {fake_double(1), "compress:threads=0", "kestrel:invalidOption"},
@@ -154,8 +155,6 @@ TEST(Codec, RefusalsCarryTheirIdentifiers) {
     EXPECT_EQ(fake_call({name.get(), c.x.get()}).identifier, c.identifier) << c.command;
   }
   std::vector<uint8_t> bytes = compress(fake_doubles({1, 2, 3}).get());
-  char too_wide[] = {'\x01', '\x01'};
-  (void)too_wide;
   bytes.push_back(0);
   FakeResult result;
   EXPECT_FALSE(decompress(bytes, &result));
