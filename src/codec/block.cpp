@@ -16,10 +16,10 @@ constexpr uint32_t MAGNITUDE_CAP = 1u << 30;     // residual magnitudes kept for
 
 // The adaptive models of one context.
 struct ContextModels {
-  uint16_t zero;             // r == 0
-  uint16_t sign;             // r < 0
-  uint16_t unary[CLASSES];   // bit length L of |r|-1 in unary: "L > k"
-  uint16_t top[CLASSES];     // per L >= 2: the bit below the leading one
+  BitModel zero;             // r == 0
+  BitModel sign;             // r < 0
+  BitModel unary[CLASSES];   // bit length L of |r|-1 in unary: "L > k"
+  BitModel top[CLASSES];     // per L >= 2: the bit below the leading one
 };
 
 struct ResidualModels {
@@ -27,9 +27,9 @@ struct ResidualModels {
 };
 
 void models_reset(ResidualModels* m) {
-  uint16_t* p = &m->context[0].zero;
-  std::size_t n = sizeof(ResidualModels) / sizeof(uint16_t);
-  for (std::size_t i = 0; i < n; ++i) p[i] = PROB_HALF;
+  BitModel* p = &m->context[0].zero;
+  std::size_t n = sizeof(ResidualModels) / sizeof(BitModel);
+  for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
 }
 
 inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }

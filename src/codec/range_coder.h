@@ -16,7 +16,30 @@
 constexpr uint32_t RANGE_TOP = 1u << 24;    // the range is renormalised back to at least this
 constexpr int32_t PROB_BITS = 16;           // probabilities of a 0 are 1..2^16-1 in units of 2^-16
 constexpr uint16_t PROB_HALF = 1u << 15;    // the initial probability
-constexpr int32_t PROB_SHIFT = 5;           // adaptation: 1/32 of the distance per bit
+constexpr int32_t PROB_SHIFT_FIRST = 2;     // adaptation: a quarter of the distance at a model's first bit,
+constexpr int32_t PROB_SHIFT_LAST = 7;      // slowing to 1/128 once it has seen 16 bits
+
+// One adaptive bit: the probability of a 0 and how many bits it has seen, so
+// that it learns fast while it is young and averages long once it is not.
+struct BitModel {
+  uint16_t prob;  // 1..2^16-1, in units of 2^-16
+  uint16_t seen;  // bits coded with it, up to BIT_MODEL_MATURE
+};
+constexpr uint16_t BIT_MODEL_MATURE = 16;
+
+inline void bit_model_update(BitModel* m, uint32_t bit) {
+  int32_t shift = m->seen >= BIT_MODEL_MATURE ? PROB_SHIFT_LAST
+                  : m->seen >= 8             ? PROB_SHIFT_LAST - 1
+                  : m->seen >= 4             ? PROB_SHIFT_FIRST + 2
+                  : m->seen >= 2             ? PROB_SHIFT_FIRST + 1
+                                             : PROB_SHIFT_FIRST;
+  m->seen = static_cast<uint16_t>(m->seen + (m->seen < BIT_MODEL_MATURE));
+  if (bit == 0) {
+    m->prob = static_cast<uint16_t>(m->prob + (((1u << PROB_BITS) - m->prob) >> shift));
+  } else {
+    m->prob = static_cast<uint16_t>(m->prob - (m->prob >> shift));
+  }
+}
 constexpr int32_t RANGE_RAW_CHUNK = 16;     // raw bits coded per step, at most
 
 struct RangeEncoder {
@@ -45,16 +68,15 @@ inline void range_shift_low(RangeEncoder* e) {
   e->low = (e->low & 0x00FFFFFFu) << 8;
 }
 
-inline void range_encode_bit(RangeEncoder* e, uint16_t* prob, uint32_t bit) {
-  uint32_t bound = (e->range >> PROB_BITS) * *prob;
+inline void range_encode_bit(RangeEncoder* e, BitModel* model, uint32_t bit) {
+  uint32_t bound = (e->range >> PROB_BITS) * model->prob;
   if (bit == 0) {
     e->range = bound;
-    *prob = static_cast<uint16_t>(*prob + (((1u << PROB_BITS) - *prob) >> PROB_SHIFT));
   } else {
     e->low += bound;
     e->range -= bound;
-    *prob = static_cast<uint16_t>(*prob - (*prob >> PROB_SHIFT));
   }
+  bit_model_update(model, bit);
   while (e->range < RANGE_TOP) {
     e->range <<= 8;
     range_shift_low(e);
@@ -104,19 +126,18 @@ inline bool range_decoder_start(RangeDecoder* d, const uint8_t* data, std::size_
 // True when the decoder stopped exactly at the stream's last byte.
 inline bool range_decoder_ended(const RangeDecoder* d) { return d->overrun == 0 && d->next == d->end; }
 
-inline uint32_t range_decode_bit(RangeDecoder* d, uint16_t* prob) {
-  uint32_t bound = (d->range >> PROB_BITS) * *prob;
+inline uint32_t range_decode_bit(RangeDecoder* d, BitModel* model) {
+  uint32_t bound = (d->range >> PROB_BITS) * model->prob;
   uint32_t bit;
   if (d->code < bound) {
     d->range = bound;
-    *prob = static_cast<uint16_t>(*prob + (((1u << PROB_BITS) - *prob) >> PROB_SHIFT));
     bit = 0;
   } else {
     d->code -= bound;
     d->range -= bound;
-    *prob = static_cast<uint16_t>(*prob - (*prob >> PROB_SHIFT));
     bit = 1;
   }
+  bit_model_update(model, bit);
   while (d->range < RANGE_TOP) {
     d->range <<= 8;
     d->code = (d->code << 8) | range_next_byte(d);
