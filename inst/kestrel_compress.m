@@ -97,7 +97,9 @@ function bytes = kestrel_compress(x, varargin)
 %        and uint32, 8 for int64, uint64, double and single (the last two
 %        as 64-bit integers)
 %     1  coded: a predictor byte (0 none, 1 previous, 2 linear, 3 med,
-%        4 plane, 5 lpc, 6 stereo), a shift byte s (every element was a
+%        4 plane, 5 lpc, 6 stereo; plus 128 for run mode: where every
+%        neighbouring residual is 0, the number of zero residuals from there
+%        on is coded at once), a shift byte s (every element was a
 %        multiple of 2^s and is coded divided by 2^s), then a binary range
 %        coder's bytes (5 or more; the first is 0). lpc and stereo code
 %        before every 4096 elements the order (0..32, 6 bits), the shift

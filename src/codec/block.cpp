@@ -24,6 +24,7 @@ struct ContextModels {
 
 struct ResidualModels {
   ContextModels context[CONTEXTS];
+  BitModel run[CLASSES + 1];  // run lengths: their bit length in unary
 };
 
 void models_reset(ResidualModels* m) {
@@ -132,25 +133,75 @@ inline int64_t residual_decode(RangeDecoder* d, ContextModels& c) {
   return static_cast<int64_t>(negative ? 0 - magnitude_value : magnitude_value);
 }
 
+// Run mode: where every neighbouring residual is 0 (context 0), the number
+// n of zero residuals from there on (0..rest) is coded at once: its bit
+// length in unary (none past the bit length of rest), then the bits below
+// its leading one raw. The element after a run that ends early is coded
+// as usual, without a run.
+void run_encode(RangeEncoder* e, BitModel* run, uint64_t n, uint64_t rest) {
+  int32_t L = bit_length(n), cap = bit_length(rest);
+  for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &run[k], 1);
+  if (L < cap) range_encode_bit(e, &run[L], 0);
+  if (L >= 2) range_encode_raw(e, n, L - 1);
+}
+
+// A run length as run_encode coded it; a corrupt stream may give one above
+// rest, which the caller refuses.
+uint64_t run_decode(RangeDecoder* d, BitModel* run, uint64_t rest) {
+  int32_t L = 0, cap = bit_length(rest);
+  while (L < cap && range_decode_bit(d, &run[L]) != 0) ++L;
+  if (L == 0) return 0;
+  return (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
+}
+
 template <int32_t PRED>
-void encode_with(const int64_t* x, const BlockShape& s, int32_t width, uint32_t* m, RangeEncoder* e,
+void encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* e,
                  ResidualModels* models) {
+  bool after_run = !runs;
   for (uint64_t p = 0; p < s.count; ++p) {
     int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
-    residual_encode(e, models->context[context_of<PRED>(m, p, s.rows)], r);
+    int32_t c = context_of<PRED>(m, p, s.rows);
+    if (c == 0 && !after_run) {
+      uint64_t q = p;
+      while (q < s.count && r == 0) {
+        m[q++] = 0;
+        if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s)), width);
+      }
+      run_encode(e, models->run, q - p, s.count - p);
+      if (q == s.count) return;
+      p = q;
+      c = context_of<PRED>(m, p, s.rows);
+    }
+    after_run = c == 0 || !runs;
+    residual_encode(e, models->context[c], r);
     m[p] = magnitude(r);
   }
 }
 
+// False when a run goes past the block's end.
 template <int32_t PRED>
-void decode_with(int64_t* x, const BlockShape& s, int32_t width, uint32_t* m, RangeDecoder* d,
+bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeDecoder* d,
                  ResidualModels* models) {
+  bool after_run = !runs;
   for (uint64_t p = 0; p < s.count; ++p) {
-    int64_t r = residual_decode(d, models->context[context_of<PRED>(m, p, s.rows)]);
-    r = reduce(static_cast<uint64_t>(r), width);
+    int32_t c = context_of<PRED>(m, p, s.rows);
+    if (c == 0 && !after_run) {
+      uint64_t n = run_decode(d, models->run, s.count - p);
+      if (n > s.count - p) return false;
+      for (uint64_t q = p; q < p + n; ++q) {
+        m[q] = 0;
+        x[q] = restore(static_cast<uint64_t>(predict<PRED>(x, q, s)), width, s.is_signed);
+      }
+      p += n;
+      if (p == s.count) return true;
+      c = context_of<PRED>(m, p, s.rows);
+    }
+    after_run = c == 0 || !runs;
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[c])), width);
     m[p] = magnitude(r);
     x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s)) + static_cast<uint64_t>(r), width, s.is_signed);
   }
+  return true;
 }
 
 // Estimated bits of the block's residuals under PRED: the sum of their bit
@@ -163,6 +214,17 @@ uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
     bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
   }
   return bits;
+}
+
+// Whether the block takes run mode: when most of its residuals under
+// PRED, sampled as estimate does, are 0.
+template <int32_t PRED>
+bool mostly_zero(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, zeros = 0, seen = 0;
+  for (uint64_t p = 0; p < s.count; p += step, ++seen) {
+    zeros += reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width) == 0;
+  }
+  return 2 * zeros > seen;
 }
 
 bool predictor_applies(int32_t predictor, const BlockShape& s) {
@@ -298,8 +360,17 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   }
   if (predictor == PRED_AUTO) predictor = choose_predictor(x, shape, width);
   if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
+  bool runs = false;
+  switch (predictor) {
+    case PRED_NONE: runs = mostly_zero<PRED_NONE>(x, shape, width); break;
+    case PRED_PREVIOUS: runs = mostly_zero<PRED_PREVIOUS>(x, shape, width); break;
+    case PRED_LINEAR: runs = mostly_zero<PRED_LINEAR>(x, shape, width); break;
+    case PRED_MED: runs = mostly_zero<PRED_MED>(x, shape, width); break;
+    case PRED_PLANE: runs = mostly_zero<PRED_PLANE>(x, shape, width); break;
+    default: break;
+  }
   out->push_back(1);
-  out->push_back(static_cast<uint8_t>(predictor));
+  out->push_back(static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0)));
   out->push_back(static_cast<uint8_t>(shift));
   std::vector<uint32_t> m(shape.count);
   ResidualModels models;
@@ -307,13 +378,13 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   RangeEncoder e;
   range_encoder_start(&e, out);
   switch (predictor) {
-    case PRED_NONE: encode_with<PRED_NONE>(x, shape, width, m.data(), &e, &models); break;
-    case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, m.data(), &e, &models); break;
-    case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, m.data(), &e, &models); break;
-    case PRED_MED: encode_with<PRED_MED>(x, shape, width, m.data(), &e, &models); break;
+    case PRED_NONE: encode_with<PRED_NONE>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_MED: encode_with<PRED_MED>(x, shape, width, runs, m.data(), &e, &models); break;
     case PRED_LPC: encode_lpc(x, shape, width, false, m.data(), &e, &models); break;
     case PRED_STEREO: encode_lpc(x, shape, width, true, m.data(), &e, &models); break;
-    default: encode_with<PRED_PLANE>(x, shape, width, m.data(), &e, &models); break;
+    default: encode_with<PRED_PLANE>(x, shape, width, runs, m.data(), &e, &models); break;
   }
   range_encoder_finish(&e);
   if (out->size() - at > 1 + shape.count * block_width_bytes(shape.width)) {
@@ -338,7 +409,9 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     return true;
   }
   if (method != 1 || length < 3) return false;
-  int32_t predictor = data[1], shift = data[2];
+  int32_t predictor = data[1] & ~BLOCK_RUNS, shift = data[2];
+  bool runs = (data[1] & BLOCK_RUNS) != 0;
+  if (runs && predictor >= PRED_LPC) return false;
   if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
   int32_t width = shape.width - shift;
   scratch->resize(shape.count);
@@ -347,19 +420,20 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
   models_reset(&models);
   RangeDecoder d;
   if (!range_decoder_start(&d, data + 3, length - 3)) return false;
+  bool ok = true;
   switch (predictor) {
-    case PRED_NONE: decode_with<PRED_NONE>(x, shape, width, m, &d, &models); break;
-    case PRED_PREVIOUS: decode_with<PRED_PREVIOUS>(x, shape, width, m, &d, &models); break;
-    case PRED_LINEAR: decode_with<PRED_LINEAR>(x, shape, width, m, &d, &models); break;
-    case PRED_MED: decode_with<PRED_MED>(x, shape, width, m, &d, &models); break;
+    case PRED_NONE: ok = decode_with<PRED_NONE>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_PREVIOUS: ok = decode_with<PRED_PREVIOUS>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_LINEAR: ok = decode_with<PRED_LINEAR>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_MED: ok = decode_with<PRED_MED>(x, shape, width, runs, m, &d, &models); break;
     case PRED_LPC:
     case PRED_STEREO:
-      if (!decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models)) return false;
+      ok = decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models);
       break;
-    default: decode_with<PRED_PLANE>(x, shape, width, m, &d, &models); break;
+    default: ok = decode_with<PRED_PLANE>(x, shape, width, runs, m, &d, &models); break;
   }
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
     x[p] = restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
   }
-  return range_decoder_ended(&d);
+  return ok && range_decoder_ended(&d);
 }

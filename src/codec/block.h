@@ -8,7 +8,7 @@
 //   byte 0   method: 0 stored, 1 coded; its top bit is the container's (the
 //            values of a float block are IEEE bit patterns) and ignored here
 //   stored:  the elements, little-endian, width_bytes each (the value's low bits)
-//   coded:   byte 1 predictor (a Predictor), byte 2 shift s (every element
+//   coded:   byte 1 predictor (a Predictor, or BLOCK_RUNS with one), byte 2 shift s (every element
 //            was a multiple of 2^s; they are coded divided by 2^s), then the
 //            range coder's bytes (range_coder.h); PRED_LPC and PRED_STEREO
 //            code, before every 4096 elements, the order (6 raw bits), the
@@ -32,6 +32,11 @@ enum Predictor {
   PREDICTOR_COUNT,
   PRED_AUTO = -1       // chosen per block from an estimate of each one's cost
 };
+
+// In a coded block's predictor byte: run mode, for blocks mostly of zero
+// residuals (not with PRED_LPC or PRED_STEREO). Where every neighbouring
+// residual is 0, the number of zero residuals from there on is coded at once.
+constexpr uint8_t BLOCK_RUNS = 0x80;
 
 // Where a block lies in its array and how its values are reduced.
 struct BlockShape {
