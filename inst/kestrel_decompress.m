@@ -1,8 +1,23 @@
-function x = kestrel_decompress(bytes)
+function x = kestrel_decompress(bytes, varargin)
 %KESTREL_DECOMPRESS  Give back an array compressed by KESTREL_COMPRESS.
 %   X = KESTREL_DECOMPRESS(BYTES) returns the array that
 %   KESTREL_COMPRESS(X) turned into the uint8 vector BYTES, with its class,
-%   size and values.
+%   size and values. Both format versions are read.
+%
+%   X = KESTREL_DECOMPRESS(BYTES, NAME, VALUE, ...) takes the options
+%   'Threads' (1..256; default every core) and 'Progress' (true: print
+%   progress about once a second) for version 2.
+%
+%   Version 2 (KESTREL_COMPRESS's default; its format is in its help)
+%   checks everything: the header and block table carry a CRC-32 and so
+%   does every block, a block's decoder must end exactly at its last byte,
+%   and the block table bounds the elements the header may claim (2^20 a
+%   block) before anything is allocated. Any changed, missing or extra byte
+%   is refused with one of the errors below (kestrel:corruptData for a
+%   block), never decoded to other values. The array made is at most
+%   524288 times the size of BYTES.
+%
+%   Version 1:
 %
 %   Bad input is refused with an error, never answered with an array of
 %   another class or size: bytes that are not a uint8 vector or do not
@@ -25,7 +40,12 @@ function x = kestrel_decompress(bytes)
 %     kestrel:unknownClass    a class code other than 1..12
 %     kestrel:corruptHeader   the header fails its checksum, or its fields
 %                             disagree
-%     kestrel:noFreeHandle    all 512 kestrel handles are open
+%     kestrel:corruptData     (version 2) a block fails its CRC-32 or does
+%                             not decode to exactly its bytes
+%     kestrel:charTooWide     (version 2) char codes above 255, which
+%                             Octave's 8-bit char cannot hold
+%     kestrel:invalidOption   an unknown option or a bad option value
+%     kestrel:noFreeHandle    (version 1) all 512 kestrel handles are open
 %   and the module's own errors, such as running out of memory. No coder
 %   stays open after a call, errors included.
 %
@@ -60,6 +80,11 @@ function x = kestrel_decompress(bytes)
 
 % SPDX-License-Identifier: BSD-3-Clause
 
+  if isa(bytes, 'uint8') && numel(bytes) >= 5 && isequal(double(reshape(bytes(1:4), 1, 4)), double('KEST')) && bytes(5) == 2
+    x = kestrel(decompress_command(varargin), bytes);
+    return;
+  end
+  decompress_command(varargin);
   header = read_header(bytes);
   [lengths, position] = read_block_table(bytes, header);
   x = empty_array(header.cls, header.dims);
@@ -71,6 +96,28 @@ function x = kestrel_decompress(bytes)
     symbols = decode_block(block, header.nsym, decode_class, last - first + 1);
     x(first:last) = symbol_values(symbols, header.cls, header.offset);
     position = position + lengths(b);
+  end
+end
+
+% The kestrel command for the options.
+function command = decompress_command(args)
+  command = 'decompress';
+  if mod(numel(args), 2) ~= 0
+    refuse('kestrel:invalidOption', 'options come in name, value pairs');
+  end
+  for k = 1:2:numel(args)
+    name = args{k};
+    value = args{k + 1};
+    if ischar(name) && strcmpi(name, 'threads') && isnumeric(value) && isreal(value) && isscalar(value) && ...
+       value == fix(value) && value >= 1 && value <= 256
+      command = sprintf('%s:threads=%d', command, value);
+    elseif ischar(name) && strcmpi(name, 'progress') && (islogical(value) || isnumeric(value)) && isscalar(value)
+      if value
+        command = [command ':progress'];
+      end
+    else
+      refuse('kestrel:invalidOption', 'unknown option or bad value (options: ''Threads'', ''Progress'')');
+    end
   end
 end
 
@@ -94,7 +141,7 @@ function header = read_header(bytes)
     truncated();
   end
   if bytes(5) ~= 1
-    refuse('kestrel:unknownVersion', 'format version %d is unknown (this release reads version 1)', bytes(5));
+    refuse('kestrel:unknownVersion', 'format version %d is unknown (this release reads versions 1 and 2)', bytes(5));
   end
   CLASSES = {'double', 'single', 'int8', 'uint8', 'int16', 'uint16', 'int32', 'uint32', ...
              'int64', 'uint64', 'logical', 'char'};

@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: BSD-3-Clause
 # Checks the layers of src/: each file includes only files of its own layer
-# or of layers below it, in the order base, stream, coder, registry, gateway;
+# or of layers below it, in the order base, stream, coder, codec, registry,
+# gateway;
 # only the host layer (src/gateway/host*) includes mex.h. Prints every include
 # that breaks the order and fails when there is one. Run from anywhere.
 set -eu
@@ -10,7 +11,7 @@ cd "$(dirname "$0")/../src"
 # The rank of a layer (a folder of src/); empty for anything else.
 rank() {
   case "$1" in
-    base) echo 0 ;; stream) echo 1 ;; coder) echo 2 ;; registry) echo 3 ;; gateway) echo 4 ;;
+    base) echo 0 ;; stream) echo 1 ;; coder) echo 2 ;; codec) echo 3 ;; registry) echo 4 ;; gateway) echo 5 ;;
   esac
 }
 

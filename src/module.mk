@@ -14,6 +14,7 @@ KESTREL_CORE_SOURCES = \
   gateway/commands.cpp \
   gateway/numbers.cpp \
   gateway/models.cpp \
+  gateway/codec_commands.cpp \
   registry/slots.cpp \
   stream/buffer.cpp \
   stream/stream.cpp \
@@ -21,7 +22,11 @@ KESTREL_CORE_SOURCES = \
   coder/model.cpp \
   coder/bank.cpp \
   coder/encoder.cpp \
-  coder/decoder.cpp
+  coder/decoder.cpp \
+  codec/crc32.cpp \
+  codec/lpc.cpp \
+  codec/block.cpp \
+  codec/container.cpp
 
 # The host layer: the only code that includes mex.h.
 KESTREL_HOST_SOURCES = \

@@ -41,6 +41,18 @@ enum MessageId {
   MSG_UNSEEKABLE,
   MSG_BAD_INPUT_FILE,
   MSG_SYMBOL_OUT_OF_RANGE,
+  // kestrel_compress and kestrel_decompress (the compress and decompress commands).
+  MSG_UNSUPPORTED_INPUT,
+  MSG_NOT_INTEGER_VALUED,
+  MSG_INVALID_OPTION,
+  MSG_NOT_COMPRESSED,
+  MSG_TRUNCATED,
+  MSG_TRAILING_BYTES,
+  MSG_UNKNOWN_VERSION,
+  MSG_UNKNOWN_CLASS,
+  MSG_CORRUPT_HEADER,
+  MSG_CORRUPT_DATA,
+  MSG_CHAR_TOO_WIDE,
   MESSAGE_COUNT  // number of rows; not a message
 };
 

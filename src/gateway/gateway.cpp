@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "gateway/codec_commands.h"
 #include "gateway/commands.h"
 #include "base/failure.h"
 #include "base/heap.h"
@@ -54,6 +55,8 @@ static const CommandRow COMMAND_TABLE[] = {
     {"version", 6, command_version, false},
     {"cleanup", 7, command_cleanup, false},
     {"max_alphabet_size", 8, command_max_alphabet_size, true},
+    {"compress", 9, command_compress, false},
+    {"decompress", 10, command_decompress, false},
     {nullptr, -1, nullptr, false},
 };
 

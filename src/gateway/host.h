@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 
 struct HostArray;  // the host's array (mxArray), opaque to the gateway
@@ -89,6 +90,31 @@ void host_create_string(HostArray** out, const char* text);
 // its own out-of-memory error) into buffer, cut to capacity-1 characters;
 // "" when it gave none.
 void host_error_identifier(const std::exception& error, char* buffer, std::size_t capacity);
+
+// The class of an array as kestrel_compress's container numbers it: 1
+// double, 2 single, 3 int8, 4 uint8, 5 int16, 6 uint16, 7 int32, 8 uint32,
+// 9 int64, 10 uint64, 11 logical, 12 char; 0 for any other array (complex,
+// sparse, cell, struct, ...).
+int host_array_class(const HostArray* array);
+
+// Bytes of one character of the host's char arrays (1 in Octave, 2 in MATLAB).
+std::size_t host_char_bytes();
+
+// The number of dimensions (2 or more) and, when it is at most capacity,
+// the size in dims.
+int host_array_dims(const HostArray* array, std::uint64_t* dims, int capacity);
+
+// The array's data, its elements in storage order (nullptr when empty).
+void* host_array_data(const HostArray* array);
+
+// Places a new real array of class cls (1..12, as host_array_class) and size
+// dims (ndims >= 2 values) in *out and returns its data (nullptr when it has
+// no elements); its elements may be uninitialised. A host that cannot
+// allocate it throws its own error.
+void* host_create_array(HostArray** out, int cls, int ndims, const std::uint64_t* dims);
+
+// Prints a line of progress text on the host's console.
+void host_print(const char* text);
 
 // Registers hook to be called once, outside any call, when the host unloads
 // the module.

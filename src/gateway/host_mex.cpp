@@ -204,6 +204,62 @@ void host_error_identifier(const std::exception& error, char* buffer, std::size_
 #endif
 }
 
+int host_array_class(const HostArray* array) {
+  const mxArray* mx = host_mx(array);
+  if (mxIsSparse(mx) || mxIsComplex(mx)) return 0;
+  switch (mxGetClassID(mx)) {
+    case mxDOUBLE_CLASS: return 1;
+    case mxSINGLE_CLASS: return 2;
+    case mxINT8_CLASS: return 3;
+    case mxUINT8_CLASS: return 4;
+    case mxINT16_CLASS: return 5;
+    case mxUINT16_CLASS: return 6;
+    case mxINT32_CLASS: return 7;
+    case mxUINT32_CLASS: return 8;
+    case mxINT64_CLASS: return 9;
+    case mxUINT64_CLASS: return 10;
+    case mxLOGICAL_CLASS: return sizeof(mxLogical) == 1 ? 11 : 0;
+    case mxCHAR_CLASS: return 12;
+    default: return 0;
+  }
+}
+
+std::size_t host_char_bytes() { return sizeof(mxChar); }
+
+int host_array_dims(const HostArray* array, std::uint64_t* dims, int capacity) {
+  const mxArray* mx = host_mx(array);
+  int ndims = static_cast<int>(mxGetNumberOfDimensions(mx));
+  const mwSize* size = mxGetDimensions(mx);
+  for (int k = 0; k < ndims && k < capacity; ++k) dims[k] = size[k];
+  return ndims;
+}
+
+void* host_array_data(const HostArray* array) {
+  const mxArray* mx = host_mx(array);
+  return mxGetNumberOfElements(mx) == 0 ? nullptr : mxGetData(mx);
+}
+
+void* host_create_array(HostArray** out, int cls, int ndims, const std::uint64_t* dims) {
+  static const mxClassID CLASSES[] = {mxDOUBLE_CLASS, mxSINGLE_CLASS, mxINT8_CLASS,  mxUINT8_CLASS,
+                                      mxINT16_CLASS,  mxUINT16_CLASS, mxINT32_CLASS, mxUINT32_CLASS,
+                                      mxINT64_CLASS,  mxUINT64_CLASS};
+  std::string buffer(sizeof(mwSize) * static_cast<std::size_t>(ndims), '\0');
+  mwSize* size = reinterpret_cast<mwSize*>(&buffer[0]);
+  for (int k = 0; k < ndims; ++k) size[k] = static_cast<mwSize>(dims[k]);
+  mxArray* mx;
+  if (cls == 11) {
+    mx = mxCreateLogicalArray(static_cast<mwSize>(ndims), size);
+  } else if (cls == 12) {
+    mx = mxCreateCharArray(static_cast<mwSize>(ndims), size);
+  } else {
+    mx = mxCreateUninitNumericArray(static_cast<mwSize>(ndims), size, CLASSES[cls - 1], mxREAL);
+  }
+  *out = (HostArray*)mx;
+  return mxGetNumberOfElements(mx) == 0 ? nullptr : mxGetData(mx);
+}
+
+void host_print(const char* text) { mexPrintf("%s\n", text); }
+
 void host_register_exit_hook(void (*hook)()) { mexAtExit(hook); }
 
 // The entry point, the one symbol the module exports (KESTREL_EXPORT): the

@@ -83,6 +83,20 @@
 %         unfinished, their bytes discarded, without taking memory.
 %     kestrel('cleanup')
 %         Closes every coder, like done -42, and returns no value at all.
+%     BYTES = kestrel('compress', X)
+%         The work of kestrel_compress (version 2; see its help for the
+%         format): X any real numeric, logical or char array of integer
+%         values; returns a 1-by-N uint8 row. Options: 'compress:threads=N'
+%         (1..256; default every core; the bytes do not depend on it),
+%         'compress:predictor=NAME' (auto, none, previous, linear, med,
+%         plane, lpc, stereo), 'compress:progress' (prints a line about once
+%         a second). Blocks are coded in parallel threads, which never call
+%         the host; a call cannot be interrupted and runs to its end.
+%     X = kestrel('decompress', BYTES)
+%         The work of kestrel_decompress for version 2 containers: BYTES a
+%         uint8 vector; returns the array. Options: threads=N and progress,
+%         as for compress. Every checksum is checked, and the size is
+%         bounded by the block table, before the array is made.
 %     V = kestrel('version')          returns '1.4.1 2008-05-16 (yyyy-mm-dd)'.
 %     N = kestrel('max_alphabet_size') returns 8191.
 %
@@ -198,6 +212,27 @@
 %         bytes: every later encode fails the same way; done frees it
 %         without a result and raises the error; cleanup and unloading close
 %         it without an error and without memory.
+%     Of compress and decompress (and kestrel_compress, kestrel_decompress):
+%     kestrel:unsupportedInput X must be a real, full numeric, logical or
+%                              char array
+%     kestrel:notIntegerValued X holds values that are not integers
+%                              (fractions, NaN or Inf)
+%     kestrel:invalidOption    unknown option or option value
+%     kestrel:notCompressed    BYTES must be a uint8 vector made by
+%                              kestrel_compress
+%     kestrel:truncated        BYTES are cut short: they end before the
+%                              data they describe
+%     kestrel:trailingBytes    BYTES go on past the end of the payload
+%     kestrel:unknownVersion   the format version is unknown (this release
+%                              reads versions 1 and 2)
+%     kestrel:unknownClass     the class code is unknown
+%     kestrel:corruptHeader    the header is corrupt
+%         its CRC-32 fails, or its fields disagree
+%     kestrel:corruptData      a block is corrupt: it fails its checksum or
+%                              does not decode to exactly its bytes
+%     kestrel:charTooWide      the characters hold codes above 255, which
+%                              this host's char cannot hold
+%         a container written in MATLAB with such chars, read in Octave
 %     kestrel:outOfMemory      out of memory
 %         memory ran out in the module's own C++ code, for a result the
 %         host could not make (then with the host's message, such as
@@ -314,4 +349,4 @@ error('kestrel: the compiled module was not found; run build_kestrel first');
 %! d = kestrel('new_decoder', '', 256, bytes);
 %! assert (char(kestrel('decode:uint8', d, 19)), 'hello, hello, hello');
 %! kestrel('done', d);
-%!error id=kestrel:unknownCommand kestrel('compress', 1:3)
+%!error id=kestrel:unknownCommand kestrel('squeeze', 1:3)

@@ -1,11 +1,17 @@
 % SPDX-License-Identifier: BSD-3-Clause
 % kestrel_compress and kestrel_decompress: round trips of every class and
-% shape, extremes and constants, each refusal with its identifier, every
-% truncation and every change of a header byte, and no coder left open.
+% shape, extremes and constants, in both format versions; each refusal with
+% its identifier; every truncation and every change of a header byte of a
+% version 1 container, every truncation and every byte change of a version 2
+% one; and no coder left open.
 kestrel('cleanup');
 function round_trip(x, label, varargin)
   y = kestrel_decompress(kestrel_compress(x, varargin{:}));
   expect_equal(y, x, label);
+  if isempty(varargin)
+    expect_equal(kestrel_decompress(kestrel_compress(x, 'Version', 1)), x, [label ', version 1']);
+    expect_equal(kestrel_decompress(kestrel_compress(x, 'Threads', 3)), x, [label ', 3 threads']);
+  end
 end
 % The header with its checksum made anew, for headers forged on purpose.
 function bytes = resign(bytes)
@@ -20,7 +26,7 @@ end
 % fails the test.
 function expect_original_or_refusal(bytes, x, what)
   KNOWN = {'kestrel:notCompressed', 'kestrel:truncated', 'kestrel:trailingBytes', 'kestrel:unknownVersion', ...
-           'kestrel:unknownClass', 'kestrel:corruptHeader'};
+           'kestrel:unknownClass', 'kestrel:corruptHeader', 'kestrel:corruptData'};
   try
     y = kestrel_decompress(bytes);
   catch err
@@ -95,10 +101,14 @@ refused = {
   {[0 Inf]}, 'kestrel:notIntegerValued'
   {-Inf}, 'kestrel:notIntegerValued'
   {single([1 2.25 3])}, 'kestrel:notIntegerValued'
-  {[0 16382]}, 'kestrel:spanTooWide'
-  {int16([-8191 8191])}, 'kestrel:spanTooWide'
-  {[intmin('int64') intmax('int64')]}, 'kestrel:spanTooWide'
-  {[uint64(0) intmax('uint64')]}, 'kestrel:spanTooWide'
+  {[0 16382], 'Version', 1}, 'kestrel:spanTooWide'
+  {int16([-8191 8191]), 'Version', 1}, 'kestrel:spanTooWide'
+  {[intmin('int64') intmax('int64')], 'Version', 1}, 'kestrel:spanTooWide'
+  {[uint64(0) intmax('uint64')], 'Version', 1}, 'kestrel:spanTooWide'
+  {[1 2], 'Version', 3}, 'kestrel:invalidOption'
+  {[1 2], 'Threads', 0}, 'kestrel:invalidOption'
+  {[1 2], 'Predictor', 'best'}, 'kestrel:invalidOption'
+  {[1 2], 'Speed', 1}, 'kestrel:invalidOption'
   {[0 1], 0}, 'kestrel:invalidAlphabet'
   {[0 1], 16383}, 'kestrel:invalidAlphabet'
   {[0 1], 2.5}, 'kestrel:invalidAlphabet'
@@ -119,10 +129,25 @@ expect_refusal(@() kestrel_compress(late), 'kestrel:notIntegerValued', 'fraction
 expect_equal(kestrel('new_encoder', '', 2), 0, 'no coder left open after refusals');
 kestrel('cleanup');
 
-% Refusals of kestrel_decompress: foreign arrays, unknown version and class,
-% bytes past the payload, fields that disagree under a valid checksum.
+% Version 2: every truncation and every change of a byte (each bit flipped,
+% 0 and 255) gives the original or a refusal, never other values.
 x = int16([-3 5; 7 -1; 0 2]);
 b = kestrel_compress(x);
+for k = 0:numel(b) - 1
+  expect_original_or_refusal(b(1:k), x, @() sprintf('version 2 cut to %d bytes', k));
+end
+for position = 1:numel(b)
+  for value = setdiff([bitxor(double(b(position)), 2 .^ (0:7)), 0, 255], double(b(position)))
+    bad = b;
+    bad(position) = value;
+    expect_original_or_refusal(bad, x, @() sprintf('version 2 byte %d set to %d', position, value));
+  end
+end
+
+% Refusals of kestrel_decompress: foreign arrays, unknown version and class,
+% bytes past the payload, fields that disagree under a valid checksum
+% (version 1, whose checksum covers the header alone).
+b = kestrel_compress(x, 'Version', 1);
 d = double(b(7));
 table = 45 + 8 * d;   % first byte of the block table
 foreign = {double(b), 'kestrel:notCompressed'; char(b), 'kestrel:notCompressed'
@@ -132,7 +157,7 @@ for i = 1:rows(foreign)
   expect_refusal(@() kestrel_decompress(foreign{i, 1}), foreign{i, 2}, sprintf('foreign input %d', i));
 end
 expect_equal(kestrel_decompress(b'), x, 'a column of bytes');
-forged = {5, 2, 'kestrel:unknownVersion'; 6, 13, 'kestrel:unknownClass'; 6, 0, 'kestrel:unknownClass'
+forged = {5, 3, 'kestrel:unknownVersion'; 6, 13, 'kestrel:unknownClass'; 6, 0, 'kestrel:unknownClass'
           9, 4, 'kestrel:corruptHeader'; 17, 5, 'kestrel:corruptHeader'};   % a dimension; the second
 for i = 1:rows(forged)
   bad = b;

@@ -16,6 +16,7 @@ void (*registered_hook)() = nullptr;
 int registrations = 0;
 int rows_to_fail = 0;       // row creations still to fail, set by fake_fail_next_rows
 const char* row_error_identifier = FAKE_NOMEM_IDENTIFIER;  // the identifier they fail with
+std::vector<std::string> printed;  // lines of host_print not yet taken
 bool copies_rows = true;    // rows are copied after the call, set by fake_copy_rows_after_call
 
 // The elements of a numeric row as doubles.
@@ -46,7 +47,7 @@ std::vector<double> fake_values(const HostArray& row) {
 }  // namespace
 
 FakeArray fake_text(const std::string& text) {
-  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}, {}});
+  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}, {}, {}});
   array->bytes.assign(text.begin(), text.end());
   return array;
 }
@@ -56,13 +57,13 @@ FakeArray fake_doubles(const std::vector<double>& values) { return fake_numbers<
 FakeArray fake_double(double value) { return fake_doubles({value}); }
 
 FakeArray fake_logicals(const std::vector<bool>& values) {
-  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}, {}});
+  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}, {}, {}});
   for (bool value : values) array->bytes.push_back(value ? 1 : 0);
   return array;
 }
 
 FakeArray fake_other(FakeKind kind) {
-  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}, {}});
+  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}, {}, {}});
   array->bytes.resize(sizeof(double) * 2);
   return array;
 }
@@ -101,11 +102,14 @@ double host_get_scalar(const HostArray* array) {
   return std::numeric_limits<double>::quiet_NaN();
 }
 
-std::size_t host_rows(const HostArray* array) { return array->count == 0 ? 0 : array->rows; }
+std::size_t host_rows(const HostArray* array) {
+  if (array->count == 0) return 0;
+  return array->dims.empty() ? 1 : static_cast<std::size_t>(array->dims[0]);
+}
 
 FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values) {
   FakeArray array = fake_doubles(values);
-  array->rows = rows;
+  array->dims = {rows, rows == 0 ? 0 : values.size() / rows};
   return array;
 }
 
@@ -127,7 +131,7 @@ void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_
   if (size == 0 || count > FAKE_MAX_ROW_BYTES / size || (charge = heap_take(count * size)) == nullptr) {
     throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
   }
-  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}, {}};
+  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}, {}, {}};
   row->charge.block = charge;
   row->bytes.resize(count * size);
   *out = row;
@@ -163,6 +167,60 @@ void host_error_identifier(const std::exception& error, char* buffer, std::size_
 void host_register_exit_hook(void (*hook)()) {
   registered_hook = hook;
   ++registrations;
+}
+
+int host_array_class(const HostArray* array) {
+  if (array->kind == FAKE_LOGICAL) return 11;
+  if (array->kind == FAKE_CHAR) return 12;
+  if (array->kind != FAKE_NUMERIC) return 0;
+  return static_cast<int>(array->element_class) + 1;  // HOST_DOUBLE .. HOST_UINT64 are in the container's order
+}
+
+std::size_t host_char_bytes() { return 1; }
+
+int host_array_dims(const HostArray* array, std::uint64_t* dims, int capacity) {
+  std::vector<std::uint64_t> size = array->dims;
+  if (size.empty()) size = {1, array->count};
+  for (int k = 0; k < static_cast<int>(size.size()) && k < capacity; ++k) dims[k] = size[k];
+  return static_cast<int>(size.size());
+}
+
+void* host_array_data(const HostArray* array) {
+  return array->count == 0 ? nullptr : const_cast<unsigned char*>(array->bytes.data());
+}
+
+void* host_create_array(HostArray** out, int cls, int ndims, const std::uint64_t* dims) {
+  static const FakeKind KINDS[] = {FAKE_NUMERIC, FAKE_LOGICAL, FAKE_CHAR};
+  HostClass element = cls <= 10 ? static_cast<HostClass>(cls - 1) : HOST_UINT8;
+  std::size_t count = 1;
+  for (int k = 0; k < ndims; ++k) count *= static_cast<std::size_t>(dims[k]);
+  std::size_t size = numbers_element_size(element);
+  if (rows_to_fail > 0 || count > FAKE_MAX_ROW_BYTES / size) {
+    rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
+    throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
+  }
+  auto* array = new HostArray{KINDS[cls <= 10 ? 0 : cls - 10], element, count, {}, {}, {dims, dims + ndims}};
+  array->bytes.resize(count * size);
+  *out = array;
+  return count == 0 ? nullptr : array->bytes.data();
+}
+
+void host_print(const char* text) { printed.emplace_back(text); }
+
+std::vector<std::string> fake_take_printed() {
+  std::vector<std::string> lines;
+  lines.swap(printed);
+  return lines;
+}
+
+FakeArray fake_call_output(const std::vector<const HostArray*>& args, FakeResult* result) {
+  HostArray* outputs[1] = {nullptr};
+  bool failed = gateway_call(1, outputs, static_cast<int>(args.size()), args.data());
+  *result = FakeResult{failed ? failure_message : "", failed ? failure_identifier : "", outputs[0] != nullptr,
+                       false, "", {}, HOST_OTHER};
+  FakeArray output(outputs[0]);
+  if (failed) output.reset();
+  return output;
 }
 
 FakeResult fake_call(const std::vector<const HostArray*>& args) {

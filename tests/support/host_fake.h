@@ -33,7 +33,7 @@ struct HostArray {
   std::size_t count;                 // number of elements
   std::vector<unsigned char> bytes;  // the elements' raw storage
   FakeCharge charge;                 // the heap bytes of a result row; none for arguments
-  std::size_t rows = 1;              // first dimension; a row unless made a matrix
+  std::vector<std::uint64_t> dims;   // the size; empty: a 1-by-count row
 };
 
 using FakeArray = std::unique_ptr<HostArray>;
@@ -49,7 +49,7 @@ FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values);
 // A numeric array of element type T with the given values.
 template <typename T>
 FakeArray fake_numbers(HostClass element_class, const std::vector<T>& values) {
-  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}, {}});
+  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}, {}, {}});
   array->bytes.resize(values.size() * sizeof(T));
   if (!values.empty()) std::memcpy(array->bytes.data(), values.data(), array->bytes.size());
   return array;
@@ -77,6 +77,13 @@ struct FakeArg {
   FakeArg(int value) : array(fake_double(value)) {}
   FakeArg(const std::vector<double>& values) : array(fake_doubles(values)) {}
 };
+
+// Runs one call as fake_call does and keeps its output array (nullptr when
+// the call failed or set none).
+FakeArray fake_call_output(const std::vector<const HostArray*>& args, FakeResult* result);
+
+// Lines host_print printed since the last call of this function.
+std::vector<std::string> fake_take_printed();
 
 // Runs kestrel(args...) as fake_call does: fake_kestrel({"decode", h, 5}).
 FakeResult fake_kestrel(std::initializer_list<FakeArg> args);

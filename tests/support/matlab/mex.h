@@ -38,6 +38,12 @@ mxArray* mxCreateUninitNumericMatrix(std::size_t rows, std::size_t columns, mxCl
                                      mxComplexity complexity);
 mxArray* mxCreateString(const char* text);
 int mexAtExit(void (*hook)(void));
+mwSize mxGetNumberOfDimensions(const mxArray* array);
+const mwSize* mxGetDimensions(const mxArray* array);
+mxArray* mxCreateLogicalArray(mwSize ndim, const mwSize* dims);
+mxArray* mxCreateCharArray(mwSize ndim, const mwSize* dims);
+mxArray* mxCreateUninitNumericArray(std::size_t ndim, std::size_t* dims, mxClassID classid, mxComplexity complexity);
+int mexPrintf(const char* message, ...);
 void mexErrMsgTxt(const char* message);
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

@@ -1,0 +1,439 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "codec/block.h"
+
+#include <cstring>
+
+#include "base/checks.h"
+#include "codec/lpc.h"
+#include "codec/range_coder.h"
+
+namespace {
+
+constexpr int32_t CONTEXTS = 20;          // contexts: the bit length of the neighbours' residual magnitudes, capped
+constexpr int32_t CLASSES = 64;           // bit lengths of |r| - 1: 0..63
+constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
+constexpr uint32_t MAGNITUDE_CAP = 1u << 30;     // residual magnitudes kept for contexts saturate here
+
+// The adaptive models of one context.
+struct ContextModels {
+  BitModel zero;             // r == 0
+  BitModel sign;             // r < 0
+  BitModel unary[CLASSES];   // bit length L of |r|-1 in unary: "L > k"
+  BitModel top[CLASSES];     // per L >= 2: the bit below the leading one
+};
+
+struct ResidualModels {
+  ContextModels context[CONTEXTS];
+  BitModel run[CLASSES + 1];  // run lengths: their bit length in unary
+};
+
+void models_reset(ResidualModels* m) {
+  BitModel* p = &m->context[0].zero;
+  std::size_t n = sizeof(ResidualModels) / sizeof(BitModel);
+  for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
+}
+
+inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }
+
+// Residual x - pred of width bits as a signed number of that width.
+inline int64_t reduce(uint64_t difference, int32_t width) {
+  if (width >= 64) return static_cast<int64_t>(difference);
+  uint64_t sign = uint64_t{1} << (width - 1);
+  uint64_t low = difference & ((sign << 1) - 1);
+  return static_cast<int64_t>((low ^ sign) - sign);
+}
+
+// pred + r brought back to a value of width bits and the signedness.
+inline int64_t restore(uint64_t sum, int32_t width, int32_t is_signed) {
+  if (width >= 64) return static_cast<int64_t>(sum);
+  uint64_t low = sum & ((uint64_t{1} << width) - 1);
+  return is_signed ? reduce(low, width) : static_cast<int64_t>(low);
+}
+
+inline uint32_t magnitude(int64_t r) {
+  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
+  return m > MAGNITUDE_CAP ? MAGNITUDE_CAP : static_cast<uint32_t>(m);
+}
+
+inline int64_t med(int64_t a, int64_t b, int64_t c) {
+  int64_t lo = a < b ? a : b, hi = a < b ? b : a;
+  if (c >= hi) return lo;
+  if (c <= lo) return hi;
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
+}
+
+// MED at position p of a block that starts a column of R rows; the first
+// column of the block and the first row take the one neighbour they have.
+inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R) {
+  if (p < R) return p % R == 0 ? 0 : x[p - 1];
+  if (p % R == 0) return x[p - R];
+  return med(x[p - 1], x[p - R], x[p - R - 1]);
+}
+
+template <int32_t PRED>
+inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s) {
+  if (PRED == PRED_NONE) return 0;
+  if (PRED == PRED_PREVIOUS) return p == 0 ? 0 : x[p - 1];
+  if (PRED == PRED_LINEAR) {
+    if (p < 2) return p == 0 ? 0 : x[p - 1];
+    return static_cast<int64_t>(2 * static_cast<uint64_t>(x[p - 1]) - static_cast<uint64_t>(x[p - 2]));
+  }
+  if (PRED == PRED_MED || p < s.plane) return predict_med(x, p, s.rows);
+  uint64_t q = p - s.plane;
+  return static_cast<int64_t>(static_cast<uint64_t>(predict_med(x, p, s.rows)) + static_cast<uint64_t>(x[q]) -
+                              static_cast<uint64_t>(predict_med(x, q, s.rows)));
+}
+
+// The context of position p from the magnitudes of the residuals before it.
+template <int32_t PRED>
+inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R) {
+  uint64_t e;
+  if (PRED == PRED_MED || PRED == PRED_PLANE) {
+    uint64_t w = p >= 1 ? m[p - 1] : 0;
+    uint64_t n = p >= R ? m[p - R] : 0;
+    uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
+    uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
+    e = w + n + (nw + ne) / 2;
+  } else {
+    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
+    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
+  }
+  int32_t c = bit_length(e);
+  return c < CONTEXTS - 1 ? c : CONTEXTS - 1;
+}
+
+inline void residual_encode(RangeEncoder* e, ContextModels& c, int64_t r) {
+  if (r == 0) {
+    range_encode_bit(e, &c.zero, 0);
+    return;
+  }
+  range_encode_bit(e, &c.zero, 1);
+  range_encode_bit(e, &c.sign, r < 0);
+  uint64_t u = (r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1;
+  int32_t L = bit_length(u);
+  for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &c.unary[k], 1);
+  if (L < CLASSES - 1) range_encode_bit(e, &c.unary[L], 0);
+  if (L >= 2) {
+    range_encode_bit(e, &c.top[L], static_cast<uint32_t>(u >> (L - 2)) & 1);
+    range_encode_raw(e, u, L - 2);
+  }
+}
+
+inline int64_t residual_decode(RangeDecoder* d, ContextModels& c) {
+  if (range_decode_bit(d, &c.zero) == 0) return 0;
+  uint32_t negative = range_decode_bit(d, &c.sign);
+  int32_t L = 0;
+  while (L < CLASSES - 1 && range_decode_bit(d, &c.unary[L]) != 0) ++L;
+  uint64_t u = L == 0 ? 0 : uint64_t{1} << (L - 1);
+  if (L >= 2) {
+    u |= static_cast<uint64_t>(range_decode_bit(d, &c.top[L])) << (L - 2);
+    u |= range_decode_raw(d, L - 2);
+  }
+  uint64_t magnitude_value = u + 1;
+  return static_cast<int64_t>(negative ? 0 - magnitude_value : magnitude_value);
+}
+
+// Run mode: where every neighbouring residual is 0 (context 0), the number
+// n of zero residuals from there on (0..rest) is coded at once: its bit
+// length in unary (none past the bit length of rest), then the bits below
+// its leading one raw. The element after a run that ends early is coded
+// as usual, without a run.
+void run_encode(RangeEncoder* e, BitModel* run, uint64_t n, uint64_t rest) {
+  int32_t L = bit_length(n), cap = bit_length(rest);
+  for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &run[k], 1);
+  if (L < cap) range_encode_bit(e, &run[L], 0);
+  if (L >= 2) range_encode_raw(e, n, L - 1);
+}
+
+// A run length as run_encode coded it; a corrupt stream may give one above
+// rest, which the caller refuses.
+uint64_t run_decode(RangeDecoder* d, BitModel* run, uint64_t rest) {
+  int32_t L = 0, cap = bit_length(rest);
+  while (L < cap && range_decode_bit(d, &run[L]) != 0) ++L;
+  if (L == 0) return 0;
+  return (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
+}
+
+template <int32_t PRED>
+void encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* e,
+                 ResidualModels* models) {
+  bool after_run = !runs;
+  for (uint64_t p = 0; p < s.count; ++p) {
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+    int32_t c = context_of<PRED>(m, p, s.rows);
+    if (c == 0 && !after_run) {
+      uint64_t q = p;
+      while (q < s.count && r == 0) {
+        m[q++] = 0;
+        if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s)), width);
+      }
+      run_encode(e, models->run, q - p, s.count - p);
+      if (q == s.count) return;
+      p = q;
+      c = context_of<PRED>(m, p, s.rows);
+    }
+    after_run = c == 0 || !runs;
+    residual_encode(e, models->context[c], r);
+    m[p] = magnitude(r);
+  }
+}
+
+// False when a run goes past the block's end.
+template <int32_t PRED>
+bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeDecoder* d,
+                 ResidualModels* models) {
+  bool after_run = !runs;
+  for (uint64_t p = 0; p < s.count; ++p) {
+    int32_t c = context_of<PRED>(m, p, s.rows);
+    if (c == 0 && !after_run) {
+      uint64_t n = run_decode(d, models->run, s.count - p);
+      if (n > s.count - p) return false;
+      for (uint64_t q = p; q < p + n; ++q) {
+        m[q] = 0;
+        x[q] = restore(static_cast<uint64_t>(predict<PRED>(x, q, s)), width, s.is_signed);
+      }
+      p += n;
+      if (p == s.count) return true;
+      c = context_of<PRED>(m, p, s.rows);
+    }
+    after_run = c == 0 || !runs;
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[c])), width);
+    m[p] = magnitude(r);
+    x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s)) + static_cast<uint64_t>(r), width, s.is_signed);
+  }
+  return true;
+}
+
+// Estimated bits of the block's residuals under PRED: the sum of their bit
+// lengths over up to ESTIMATE_SAMPLES positions spread over the block.
+template <int32_t PRED>
+uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, bits = 0;
+  for (uint64_t p = 0; p < s.count; p += step) {
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+    bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+  }
+  return bits;
+}
+
+// Whether the block takes run mode: when most of its residuals under
+// PRED, sampled as estimate does, are 0.
+template <int32_t PRED>
+bool mostly_zero(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, zeros = 0, seen = 0;
+  for (uint64_t p = 0; p < s.count; p += step, ++seen) {
+    zeros += reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width) == 0;
+  }
+  return 2 * zeros > seen;
+}
+
+bool predictor_applies(int32_t predictor, const BlockShape& s) {
+  if (predictor == PRED_MED) return s.two_d != 0;
+  if (predictor == PRED_PLANE) return s.two_d != 0 && s.count > s.plane;
+  if (predictor == PRED_STEREO) return s.two_d != 0 && s.count > s.rows;
+  return predictor >= 0 && predictor < PREDICTOR_COUNT;
+}
+
+// The signal linear prediction works on: the values, or past the first
+// column their difference from the column before.
+void lpc_signal(const int64_t* x, uint64_t count, uint64_t rows, bool stereo, int64_t* y) {
+  for (uint64_t p = 0; p < count; ++p) {
+    y[p] = stereo && p >= rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - rows]))
+                               : x[p];
+  }
+}
+
+inline int64_t lpc_prediction(const LpcCoefficients& c, const int64_t* x, const int64_t* y, uint64_t p, uint64_t rows,
+                              bool stereo) {
+  int64_t base = stereo && p >= rows ? x[p - rows] : 0;
+  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[p - 1]) : lpc_predict(c, y, p);
+  return static_cast<int64_t>(static_cast<uint64_t>(base) + static_cast<uint64_t>(part));
+}
+
+// Estimated bits per element under linear prediction: up to 16 segments
+// spread over the block, each fitted and predicted as the coder would.
+double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, std::vector<int64_t>* y) {
+  y->resize(s.count);
+  lpc_signal(x, s.count, s.rows, stereo, y->data());
+  uint64_t segments = (s.count + LPC_SEGMENT - 1) / LPC_SEGMENT, step = segments / 16 + 1, bits = 0, samples = 0;
+  for (uint64_t g = 0; g < segments; g += step) {
+    uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
+    LpcCoefficients c = lpc_fit(y->data() + start, n);
+    for (uint64_t p = start; p < start + n; ++p) {
+      int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y->data(), p, s.rows, stereo)), width);
+      bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    }
+    bits += static_cast<uint64_t>(LPC_COEFFICIENT_BITS * c.order);
+    samples += n;
+  }
+  return static_cast<double>(bits) / static_cast<double>(samples);
+}
+
+int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t samples = (s.count + s.count / ESTIMATE_SAMPLES) / (s.count / ESTIMATE_SAMPLES + 1);
+  double scale = 1.0 / static_cast<double>(samples == 0 ? 1 : samples);
+  double costs[PREDICTOR_COUNT] = {scale * static_cast<double>(estimate<PRED_NONE>(x, s, width)), scale * static_cast<double>(estimate<PRED_PREVIOUS>(x, s, width)),
+                                   scale * static_cast<double>(estimate<PRED_LINEAR>(x, s, width)), 1e300, 1e300, 1e300, 1e300};
+  if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = scale * static_cast<double>(estimate<PRED_MED>(x, s, width));
+  if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = scale * static_cast<double>(estimate<PRED_PLANE>(x, s, width));
+  if (s.count >= 256 && (s.two_d == 0 || s.rows >= 4096)) {
+    std::vector<int64_t> y;
+    costs[PRED_LPC] = estimate_lpc(x, s, width, false, &y);
+    if (predictor_applies(PRED_STEREO, s)) costs[PRED_STEREO] = estimate_lpc(x, s, width, true, &y);
+  }
+  int32_t best = PRED_NONE;
+  for (int32_t k = 1; k < PREDICTOR_COUNT; ++k) {
+    if (costs[k] < costs[best]) best = k;
+  }
+  return best;
+}
+
+void encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeEncoder* e,
+                ResidualModels* models) {
+  std::vector<int64_t> y(s.count);
+  lpc_signal(x, s.count, s.rows, stereo, y.data());
+  LpcCoefficients c{};
+  for (uint64_t p = 0; p < s.count; ++p) {
+    if (p % LPC_SEGMENT == 0) {
+      uint64_t n = s.count - p < LPC_SEGMENT ? s.count - p : LPC_SEGMENT;
+      c = lpc_fit(y.data() + p, n);
+      range_encode_raw(e, static_cast<uint64_t>(c.order), LPC_ORDER_BITS);
+      range_encode_raw(e, static_cast<uint64_t>(c.shift), LPC_SHIFT_BITS);
+      for (int32_t k = 0; k < c.order; ++k) range_encode_raw(e, static_cast<uint16_t>(c.coefficient[k]), LPC_COEFFICIENT_BITS);
+    }
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)), width);
+    residual_encode(e, models->context[context_of<PRED_LPC>(m, p, s.rows)], r);
+    m[p] = magnitude(r);
+  }
+}
+
+// False when the coefficients read are out of their ranges.
+bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
+                ResidualModels* models) {
+  std::vector<int64_t> y(s.count);
+  LpcCoefficients c{};
+  for (uint64_t p = 0; p < s.count; ++p) {
+    if (p % LPC_SEGMENT == 0) {
+      c.order = static_cast<int32_t>(range_decode_raw(d, LPC_ORDER_BITS));
+      c.shift = static_cast<int32_t>(range_decode_raw(d, LPC_SHIFT_BITS));
+      if (c.order > LPC_MAX_ORDER) return false;
+      for (int32_t k = 0; k < c.order; ++k) {
+        c.coefficient[k] = static_cast<int16_t>(static_cast<uint16_t>(range_decode_raw(d, LPC_COEFFICIENT_BITS)));
+      }
+    }
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context_of<PRED_LPC>(m, p, s.rows)])), width);
+    m[p] = magnitude(r);
+    x[p] = restore(static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)) + static_cast<uint64_t>(r), width,
+                   s.is_signed);
+    y[p] = stereo && p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
+  }
+  return true;
+}
+
+// The number of low zero bits every value shares (0 when all are 0), below width.
+int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
+  uint64_t any = 0;
+  for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
+  if (any == 0) return 0;
+  int32_t s = __builtin_ctzll(any);
+  return s < width ? s : width - 1;
+}
+
+void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std::size_t at) {
+  uint32_t bytes = block_width_bytes(s.width);
+  out->resize(at + 1 + s.count * bytes);
+  uint8_t* o = out->data() + at;
+  *o++ = 0;
+  for (uint64_t p = 0; p < s.count; ++p) {
+    for (uint32_t k = 0; k < bytes; ++k) *o++ = static_cast<uint8_t>(static_cast<uint64_t>(x[p]) >> (8 * k));
+  }
+}
+
+}  // namespace
+
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out) {
+  std::size_t at = out->size();
+  int32_t shift = common_shift(x, shape.count, shape.width);
+  int32_t width = shape.width - shift;
+  for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
+    x[p] = restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
+  }
+  if (predictor == PRED_AUTO) predictor = choose_predictor(x, shape, width);
+  if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
+  bool runs = false;
+  switch (predictor) {
+    case PRED_NONE: runs = mostly_zero<PRED_NONE>(x, shape, width); break;
+    case PRED_PREVIOUS: runs = mostly_zero<PRED_PREVIOUS>(x, shape, width); break;
+    case PRED_LINEAR: runs = mostly_zero<PRED_LINEAR>(x, shape, width); break;
+    case PRED_MED: runs = mostly_zero<PRED_MED>(x, shape, width); break;
+    case PRED_PLANE: runs = mostly_zero<PRED_PLANE>(x, shape, width); break;
+    default: break;
+  }
+  out->push_back(1);
+  out->push_back(static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0)));
+  out->push_back(static_cast<uint8_t>(shift));
+  std::vector<uint32_t> m(shape.count);
+  ResidualModels models;
+  models_reset(&models);
+  RangeEncoder e;
+  range_encoder_start(&e, out);
+  switch (predictor) {
+    case PRED_NONE: encode_with<PRED_NONE>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_MED: encode_with<PRED_MED>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_LPC: encode_lpc(x, shape, width, false, m.data(), &e, &models); break;
+    case PRED_STEREO: encode_lpc(x, shape, width, true, m.data(), &e, &models); break;
+    default: encode_with<PRED_PLANE>(x, shape, width, runs, m.data(), &e, &models); break;
+  }
+  range_encoder_finish(&e);
+  if (out->size() - at > 1 + shape.count * block_width_bytes(shape.width)) {
+    for (uint64_t p = 0; p < shape.count && shift > 0; ++p) x[p] = static_cast<int64_t>(static_cast<uint64_t>(x[p]) << shift);
+    store(x, shape, out, at);
+  }
+}
+
+bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& shape, int64_t* x,
+                  std::vector<uint32_t>* scratch) {
+  if (length == 0) return false;
+  uint8_t method = data[0] & 0x7F;  // the container keeps a flag of its own in the top bit
+  if (method == 0) {
+    uint32_t bytes = block_width_bytes(shape.width);
+    if (length != 1 + shape.count * bytes) return false;
+    const uint8_t* in = data + 1;
+    for (uint64_t p = 0; p < shape.count; ++p, in += bytes) {
+      uint64_t v = 0;
+      for (uint32_t k = 0; k < bytes; ++k) v |= static_cast<uint64_t>(in[k]) << (8 * k);
+      x[p] = restore(v, shape.width, shape.is_signed);
+    }
+    return true;
+  }
+  if (method != 1 || length < 3) return false;
+  int32_t predictor = data[1] & ~BLOCK_RUNS, shift = data[2];
+  bool runs = (data[1] & BLOCK_RUNS) != 0;
+  if (runs && predictor >= PRED_LPC) return false;
+  if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
+  int32_t width = shape.width - shift;
+  scratch->resize(shape.count);
+  uint32_t* m = scratch->data();
+  ResidualModels models;
+  models_reset(&models);
+  RangeDecoder d;
+  if (!range_decoder_start(&d, data + 3, length - 3)) return false;
+  bool ok = true;
+  switch (predictor) {
+    case PRED_NONE: ok = decode_with<PRED_NONE>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_PREVIOUS: ok = decode_with<PRED_PREVIOUS>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_LINEAR: ok = decode_with<PRED_LINEAR>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_MED: ok = decode_with<PRED_MED>(x, shape, width, runs, m, &d, &models); break;
+    case PRED_LPC:
+    case PRED_STEREO:
+      ok = decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models);
+      break;
+    default: ok = decode_with<PRED_PLANE>(x, shape, width, runs, m, &d, &models); break;
+  }
+  for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
+    x[p] = restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
+  }
+  return ok && range_decoder_ended(&d);
+}

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "codec/lpc.h"
+
+#include <cmath>
+
+LpcCoefficients lpc_fit(const int64_t* y, uint64_t count) {
+  LpcCoefficients result{0, 0, {}};
+  int32_t max_order = count > 4 * LPC_MAX_ORDER ? LPC_MAX_ORDER : static_cast<int32_t>(count / 4);
+  if (max_order < 1) return result;
+  // Welch window, then the autocorrelation of lags 0..max_order.
+  double w[LPC_SEGMENT];
+  double half = static_cast<double>(count - 1) / 2;
+  for (uint64_t i = 0; i < count; ++i) {
+    double t = (static_cast<double>(i) - half) / (half + 1);
+    w[i] = static_cast<double>(y[i]) * (1 - t * t);
+  }
+  double r[LPC_MAX_ORDER + 1];
+  for (int32_t lag = 0; lag <= max_order; ++lag) {
+    double s = 0;
+    for (uint64_t i = static_cast<uint64_t>(lag); i < count; ++i) s += w[i] * w[i - lag];
+    r[lag] = s;
+  }
+  if (!(r[0] > 0)) return result;
+  r[0] *= 1 + 1e-9;
+  // Levinson-Durbin; keeps the coefficients of the order of least estimated cost.
+  double a[LPC_MAX_ORDER + 1] = {}, best[LPC_MAX_ORDER + 1] = {}, error = r[0];
+  double n = static_cast<double>(count), best_cost = 0.5 * n * std::log2(error / n + 1e-12);
+  int32_t best_order = 0;
+  for (int32_t m = 1; m <= max_order; ++m) {
+    double acc = r[m];
+    for (int32_t k = 1; k < m; ++k) acc -= a[k] * r[m - k];
+    double reflection = acc / error;
+    double next[LPC_MAX_ORDER + 1];
+    for (int32_t k = 1; k < m; ++k) next[k] = a[k] - reflection * a[m - k];
+    next[m] = reflection;
+    for (int32_t k = 1; k <= m; ++k) a[k] = next[k];
+    error *= 1 - reflection * reflection;
+    if (!(error > 0)) break;
+    double cost = 0.5 * n * std::log2(error / n + 1e-12) + LPC_COEFFICIENT_BITS * m;
+    if (cost < best_cost) {
+      best_cost = cost;
+      best_order = m;
+      for (int32_t k = 1; k <= m; ++k) best[k] = a[k];
+    }
+  }
+  if (best_order == 0) return result;
+  double largest = 0;
+  for (int32_t k = 1; k <= best_order; ++k) largest = std::fmax(largest, std::fabs(best[k]));
+  int32_t shift = 15;
+  while (shift > 0 && largest * std::ldexp(1.0, shift) > 32767) --shift;
+  result.order = best_order;
+  result.shift = shift;
+  for (int32_t k = 0; k < best_order; ++k) {
+    double q = std::nearbyint(best[k + 1] * std::ldexp(1.0, shift));
+    result.coefficient[k] = static_cast<int16_t>(q > 32767 ? 32767 : q < -32768 ? -32768 : q);
+  }
+  return result;
+}

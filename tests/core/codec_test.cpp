@@ -1,0 +1,207 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The version-2 codec through the stand-in host: round trips of every class
+// at its extremes, of every shape and thread count; the same bytes for every
+// thread count; refusals; and every truncation and single-byte change of a
+// small container refused or decoded to the original.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <set>
+
+#include "support/host_fake.h"
+
+namespace {
+
+FakeArray shaped(FakeArray array, std::vector<uint64_t> dims) {
+  array->dims = std::move(dims);
+  return array;
+}
+
+FakeArray kind_of(FakeKind kind, std::vector<uint8_t> values) {
+  FakeArray array = fake_numbers<uint8_t>(HOST_UINT8, values);
+  array->kind = kind;
+  return array;
+}
+
+// kestrel(command, x): the container's bytes; fails the test on an error.
+std::vector<uint8_t> compress(const HostArray* x, const std::string& command = "compress") {
+  FakeArray name = fake_text(command);
+  FakeResult result;
+  FakeArray out = fake_call_output({name.get(), x}, &result);
+  EXPECT_EQ(result.error, "") << result.identifier;
+  if (!out) return {};
+  EXPECT_EQ(out->element_class, HOST_UINT8);
+  return out->bytes;
+}
+
+FakeArray decompress(const std::vector<uint8_t>& bytes, FakeResult* result, const std::string& command = "decompress") {
+  FakeArray name = fake_text(command);
+  FakeArray in = fake_numbers<uint8_t>(HOST_UINT8, bytes);
+  return fake_call_output({name.get(), in.get()}, result);
+}
+
+// Compresses x with 1, 2 and 3 threads (the same bytes each time) and checks
+// that the bytes give x back: kind, class, size and elements.
+void expect_round_trip(const HostArray* x, const std::string& options = "") {
+  std::vector<uint8_t> bytes = compress(x, "compress:threads=1" + options);
+  for (int threads : {2, 3}) {
+    EXPECT_EQ(compress(x, "compress:threads=" + std::to_string(threads) + options), bytes);
+  }
+  FakeResult result;
+  FakeArray y = decompress(bytes, &result, "decompress:threads=2");
+  ASSERT_TRUE(y) << result.identifier;
+  std::vector<uint64_t> dims = x->dims.empty() ? std::vector<uint64_t>{1, x->count} : x->dims;
+  EXPECT_EQ(y->kind, x->kind);
+  EXPECT_EQ(y->element_class, x->element_class);
+  EXPECT_EQ(y->dims, dims);
+  EXPECT_EQ(y->bytes, x->bytes);
+}
+
+template <typename T>
+std::vector<T> extremes_and_noise(std::size_t count, uint32_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<T> values(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    uint64_t bits = random();
+    switch (i % 5) {
+      case 0: values[i] = std::numeric_limits<T>::min(); break;
+      case 1: values[i] = std::numeric_limits<T>::max(); break;
+      case 2: values[i] = static_cast<T>(i / 5); break;
+      default: std::memcpy(&values[i], &bits, sizeof(T));
+    }
+  }
+  return values;
+}
+
+TEST(Codec, EveryIntegerClassAtItsExtremesComesBackForEveryThreadCount) {
+  expect_round_trip(shaped(fake_numbers(HOST_INT8, extremes_and_noise<int8_t>(3000, 1)), {30, 100}).get());
+  expect_round_trip(shaped(fake_numbers(HOST_UINT8, extremes_and_noise<uint8_t>(3000, 2)), {30, 10, 10}).get());
+  expect_round_trip(fake_numbers(HOST_INT16, extremes_and_noise<int16_t>(3001, 3)).get());
+  expect_round_trip(shaped(fake_numbers(HOST_UINT16, extremes_and_noise<uint16_t>(3000, 4)), {3000, 1}).get());
+  expect_round_trip(shaped(fake_numbers(HOST_INT32, extremes_and_noise<int32_t>(3000, 5)), {10, 10, 6, 5}).get());
+  expect_round_trip(fake_numbers(HOST_UINT32, extremes_and_noise<uint32_t>(999, 6)).get());
+  expect_round_trip(shaped(fake_numbers(HOST_INT64, extremes_and_noise<int64_t>(3000, 7)), {50, 60}).get());
+  expect_round_trip(shaped(fake_numbers(HOST_UINT64, extremes_and_noise<uint64_t>(3000, 8)), {3, 1000}).get());
+}
+
+TEST(Codec, FloatsCharsAndLogicalsComeBack) {
+  const double big = std::ldexp(1.0, 53), beyond = std::ldexp(1.0, 62) * 1.5;
+  expect_round_trip(shaped(fake_doubles({-big, big, 0, 7, -1, -beyond, beyond, 1e15}), {2, 4}).get());
+  expect_round_trip(fake_numbers<float>(HOST_SINGLE, {16777216.0f, -16777216.0f, 3.0f, 1e18f}).get());
+  expect_round_trip(fake_doubles({1e300, -std::ldexp(1.0, 63), std::ldexp(1.0, 64), 1, -0.0}).get());
+  expect_round_trip(fake_numbers<float>(HOST_SINGLE, {3e38f, -1.0f, 0.0f}).get());
+  expect_round_trip(kind_of(FAKE_CHAR, {'c', 'a', 'f', 0xC3, 0xA9, 0, 255}).get());
+  expect_round_trip(shaped(kind_of(FAKE_LOGICAL, {1, 0, 0, 1, 1, 1}), {3, 2}).get());
+}
+
+TEST(Codec, EveryShapeComesBack) {
+  expect_round_trip(shaped(fake_doubles({}), {0, 0}).get());
+  expect_round_trip(shaped(fake_numbers<int16_t>(HOST_INT16, {}), {3, 0, 2}).get());
+  expect_round_trip(shaped(fake_numbers<uint8_t>(HOST_UINT8, {}), {uint64_t{1} << 60, 0}).get());
+  expect_round_trip(fake_double(42).get());
+  std::vector<uint16_t> ramp(1000 * 1100 * 2);  // several blocks of an image-like array
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint16_t>((i % 1000) * 7 + (i / 1000) % 13);
+  expect_round_trip(shaped(fake_numbers(HOST_UINT16, ramp), {1000, ramp.size() / 1000 / 2, 2}).get());
+  expect_round_trip(shaped(fake_numbers(HOST_UINT16, ramp), {ramp.size(), 1}).get());
+}
+
+TEST(Codec, EveryPredictorComesBackAndAutoIsNeverMuchWorseThanNone) {
+  std::mt19937 random(9);
+  std::vector<int16_t> values(64 * 48 * 3);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int16_t>(random() % 200 + (i % 64) * 30);
+  FakeArray x = shaped(fake_numbers(HOST_INT16, values), {64, 48, 3});
+  for (const char* name : {"none", "previous", "linear", "med", "plane", "lpc", "stereo", "auto"}) {
+    expect_round_trip(x.get(), std::string(":predictor=") + name);
+  }
+  std::vector<uint8_t> noise(100000);
+  for (auto& v : noise) v = static_cast<uint8_t>(random());
+  FakeArray n = shaped(fake_numbers(HOST_UINT8, noise), {1000, 100});
+  std::size_t automatic = compress(n.get()).size(), none = compress(n.get(), "compress:predictor=none").size();
+  EXPECT_LE(automatic, none + none / 50);
+  EXPECT_LE(automatic, noise.size() + 64);  // stored, not expanded
+}
+
+TEST(Codec, SkewedWideValuesCostAFewBytes) {
+  std::vector<uint16_t> values(1u << 20);
+  values[500000] = 16000;
+  EXPECT_LT(compress(fake_numbers(HOST_UINT16, values).get()).size(), 300u);
+}
+
+TEST(Codec, RefusalsCarryTheirIdentifiers) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    FakeArray x;
+    const char* command;
+    const char* identifier;
+  } cases[] = {
+      {fake_doubles({1, 2.5}), "compress", "kestrel:notIntegerValued"},
+      {fake_doubles({std::nan("")}), "compress", "kestrel:notIntegerValued"},
+      {fake_doubles({-inf}), "compress", "kestrel:notIntegerValued"},
+      {fake_other(FAKE_COMPLEX), "compress", "kestrel:unsupportedInput"},
+      {fake_other(FAKE_CELL), "compress", "kestrel:unsupportedInput"},
+      {fake_double(1), "compress:threads=0", "kestrel:invalidOption"},
+      {fake_double(1), "compress:predictor=best", "kestrel:invalidOption"},
+      {fake_double(1), "compress:fast", "kestrel:invalidOption"},
+      {fake_double(1), "decompress", "kestrel:notCompressed"},
+      {kind_of(FAKE_NUMERIC, {'K', 'E', 'S'}), "decompress", "kestrel:truncated"},
+      {kind_of(FAKE_NUMERIC, {'K', 'E', 'S', 'T', 3, 1, 2, 0}), "decompress", "kestrel:unknownVersion"},
+      {kind_of(FAKE_NUMERIC, {'K', 'E', 'S', 'T', 2, 13, 2, 0}), "decompress", "kestrel:unknownClass"},
+  };
+  for (Case& c : cases) {
+    FakeArray name = fake_text(c.command);
+    EXPECT_EQ(fake_call({name.get(), c.x.get()}).identifier, c.identifier) << c.command;
+  }
+  std::vector<uint8_t> bytes = compress(fake_doubles({1, 2, 3}).get());
+  bytes.push_back(0);
+  FakeResult result;
+  EXPECT_FALSE(decompress(bytes, &result));
+  EXPECT_EQ(result.identifier, "kestrel:trailingBytes");
+}
+
+// Every truncation and every change of one byte (three ways) of a small
+// container of two blocks is refused, or (never seen, but allowed) gives the
+// original back.
+TEST(Codec, EveryTruncationAndSingleByteChangeIsRefused) {
+  std::vector<int16_t> values(3 * 350000);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int16_t>((i * i) % 97 - (i % 350000 == 7) * 999);
+  FakeArray big = shaped(fake_numbers(HOST_INT16, values), {350000, 3});
+  EXPECT_GT(compress(big.get()).size(), 28u);
+  FakeArray x = shaped(fake_numbers<int16_t>(HOST_INT16, {5, -3, 7, 7, 7, 100, -32768, 32767, 0, 1}), {5, 2});
+  std::vector<uint8_t> bytes = compress(x.get());
+  std::set<std::string> seen;
+  auto check = [&](const std::vector<uint8_t>& changed) {
+    FakeResult result;
+    FakeArray y = decompress(changed, &result);
+    if (y) {
+      EXPECT_EQ(y->bytes, x->bytes);
+    } else {
+      seen.insert(result.identifier);
+    }
+  };
+  for (std::size_t n = 0; n < bytes.size(); ++n) check(std::vector<uint8_t>(bytes.begin(), bytes.begin() + n));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    for (int flip : {0x01, 0x80, 0xFF}) {
+      std::vector<uint8_t> changed = bytes;
+      changed[i] = static_cast<uint8_t>(changed[i] ^ flip);
+      check(changed);
+    }
+  }
+  std::set<std::string> allowed{"kestrel:notCompressed", "kestrel:truncated",     "kestrel:trailingBytes",
+                                "kestrel:unknownVersion", "kestrel:unknownClass", "kestrel:corruptHeader",
+                                "kestrel:corruptData"};
+  for (const std::string& identifier : seen) EXPECT_TRUE(allowed.count(identifier)) << identifier;
+  EXPECT_TRUE(seen.count("kestrel:corruptData"));
+}
+
+TEST(Codec, ProgressIsPrintedOnlyWhenAsked) {
+  fake_take_printed();
+  FakeArray x = fake_double(1);
+  compress(x.get(), "compress:progress");
+  compress(x.get());
+  EXPECT_TRUE(fake_take_printed().size() <= 1);
+}
+
+}  // namespace
