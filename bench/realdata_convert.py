@@ -34,7 +34,7 @@ MPL = 'python-matplotlib-data', '/usr/share/matplotlib/mpl-data/sample_data/'
 # recording or a photograph that nobody here made; nothing is tuned to one.
 SETS = [
     ('gray8', 'camera', *SKIMAGE, 'camera.png', 'image', 'photo, CC0 (Lav Varshney)'),
-    ('gray8', 'ascent', *SCIPY, 'ascent.dat', 'pickle', 'photo, JPEG origin, royalty-free'),
+    ('gray8', 'ascent', *SCIPY, 'ascent.dat', 'pickle', 'photo of JPEG origin, public-domain-image.com (scipy, BSD-3-Clause)'),
     ('gray8', 'brick', *SKIMAGE, 'brick.png', 'image', 'texture photo, CC0 (cc0textures), downscaled from a JPEG'),
     ('gray8', 'grass', *SKIMAGE, 'grass.png', 'image', 'texture photo, CC0, downscaled from a JPEG'),
     ('gray8', 'gravel', *SKIMAGE, 'gravel.png', 'image', 'texture photo, CC0 (cc0textures), downscaled from a JPEG'),
@@ -42,7 +42,7 @@ SETS = [
     ('rgb8', 'coffee', *SKIMAGE, 'coffee.png', 'image', 'photo, CC0 (Rachel Michetti)'),
     ('rgb8', 'chelsea', *SKIMAGE, 'chelsea.png', 'image', 'photo, CC0 (Stefan van der Walt)'),
     ('rgb8', 'motorcycle', *SKIMAGE, 'motorcycle_left.png', 'image', 'photo, Middlebury stereo data set'),
-    ('rgb8', 'face', *SCIPY, 'face.dat', 'face', 'photo, raccoon face, royalty-free'),
+    ('rgb8', 'face', *SCIPY, 'face.dat', 'face', 'photo of JPEG origin, public-domain-image.com (scipy, BSD-3-Clause)'),
     ('rgb8', 'keong_macan', *JXL, 'external/wesaturate/500px/cvo9xd_keong_macan_srgb8.png', 'image',
      'photo, CC0 (wesaturate.com), resized'),
     ('rgb8', 'riaphotographs', *JXL, 'external/wesaturate/500px/tmshre_riaphotographs_srgb8.png', 'image',
@@ -62,7 +62,7 @@ SETS = [
     ('img16', 'dss', 'python3-astropy', '/usr/lib/python3/dist-packages/astropy/wcs/tests/data/',
      'dss.14.29.56-62.41.05.fits.gz', 'fits', 'Digitized Sky Survey plate scan (UK Schmidt), int16'),
 ]
-SETS += [('speech', 'alsa_' + n.lower(), *ALSA, n + '.wav', 'wav', 'recorded speech, GPL-2+ (alsa-utils)')
+SETS += [('speech', 'alsa_' + n.lower(), *ALSA, n + '.wav', 'wav', 'recorded speech, GPL-2 (alsa-utils)')
          for n in ['Front_Center', 'Front_Left', 'Front_Right', 'Rear_Center', 'Rear_Left', 'Rear_Right',
                    'Side_Left', 'Side_Right']]
 SETS += [('speech8k', n.replace('-', '_'), *ASTERISK, n + '.wav', 'wav',
