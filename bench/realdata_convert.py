@@ -80,8 +80,8 @@ SETS += [
      'SRTM elevation of Luxembourg, nodata -32768, GPL-3+ (terra)'),
     ('dem', 'olinda', 'r-cran-stars', '/usr/lib/R/site-library/stars/tif/', 'olinda_dem_utm25s.tif', 'tif_float',
      'elevation of Olinda, Brazil, Apache-2.0 (stars)'),
-    ('med8', 'colin27', 'mricron-data', '/usr/share/mricron/templates/', 'ch2.nii.gz', 'nifti',
-     'MRI head volume, average of 27 scans of one subject (Colin Holmes), 181x217x181'),
+    ('med8', 'colin27', 'mricron-data', '/usr/share/mricron/templates/', 'ch2.nii.gz', 'nifti_slab',
+     'MRI head volume, average of 27 scans of one subject (Colin Holmes): its middle 60 of 181 slices'),
     ('med8', 'foot', 'mayavi2', '/usr/lib/python3/dist-packages/mayavi/tests/data/', 'foot.raw', 'foot',
      'CT slice of a foot, 256x256 (VTK sample data), BSD (mayavi)'),
     ('med16', 'ct_ankle', 'octave-dicom', '/usr/share/octave/packages/dicom-0.5.1/imdata/', 'CT-MONO2-16-ankle.dcm',
@@ -204,6 +204,10 @@ def read_other(kind, path):
         return integral(read_tif_float(path), np.int16), 0
     if kind == 'nifti':
         return read_nifti(path), 0
+    if kind == 'nifti_slab':   # a third of a large volume keeps the benchmark short
+        x = read_nifti(path)
+        middle = x.shape[2] // 2
+        return x[:, :, middle - 30:middle + 30], 0
     if kind == 'fits':
         return read_fits(path), 0
     if kind == 'dicom':
