@@ -20,7 +20,7 @@ BENCH="$(pwd)/bench"
 CACHE="${KESTREL_REALDATA:-/var/cache/kestrel/realdata}"
 PYTHON=/usr/bin/python3   # Debian's, with Debian's numpy and pydicom
 
-./scripts/deps.sh python3 python3-numpy python3-pydicom flac octave
+./scripts/deps.sh python3 python3-numpy python3-pydicom flac octave espeak-ng
 if [ -f "$CACHE/sets/index.txt" ] && [ "${1:-}" != "--force" ]; then
   echo "Real data in place: $CACHE/sets (bench/realdata.sh --force rebuilds it)"
   exit 0

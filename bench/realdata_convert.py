@@ -13,6 +13,7 @@ Usage: realdata_convert.py CACHE BENCHDIR
 import bz2
 import glob
 import gzip
+import io
 import os
 import pickle
 import struct
@@ -73,6 +74,12 @@ SETS += [('music1', n, *SONICPI, n + '.flac', 'flac', 'recorded instrument, CC0 
          for n in ['guit_e_slide', 'guit_harmonics', 'drum_roll', 'drum_cymbal_open', 'tabla_tun1']]
 SETS += [('music2', n, *SONICPI, n + '.flac', 'flac', 'recorded instrument, stereo, CC0 (freesound.org)')
          for n in ['guit_em9', 'guit_e_fifths', 'ambi_piano', 'loop_tabla', 'loop_amen_full']]
+# Synthetic speech (espeak-ng reading three stretches of the GPL's preamble
+# in three voices): the issue's "synthetic speech" set, shown beside the
+# recorded ones, made by a Debian program rather than by us.
+SETS += [('speech_synth', 'espeak_' + voice.replace('-', '_'), 'espeak-ng', '/usr/share/common-licenses/', 'GPL-3',
+          'espeak:%s:%d' % (voice, start), 'synthetic speech (espeak-ng %s, 22.05 kHz), text of base-files' % voice)
+         for voice, start in [('en-gb', 400), ('en-us', 650), ('en-gb-scotland', 900)]]
 SETS += [
     ('dem', 'jacksboro', *MPL, 'jacksboro_fault_dem.npz', 'npz_dem', 'USGS elevation model, 3 arc s, public domain'),
     ('dem', 'topobathy', *MPL, 'topobathy.npz', 'npz_topo', 'ETOPO topography and bathymetry, public domain'),
@@ -99,7 +106,7 @@ SETS += [
      'example4d.nii.gz', 'nifti', 'functional MRI, int16, 128x96x24x2 (nibabel test data, MIT)'),
 ]
 
-PACKAGES = sorted({s[2] for s in SETS})
+PACKAGES = sorted({s[2] for s in SETS if not s[5].startswith('espeak:')})   # espeak-ng runs installed
 
 
 def read_wav(path):
@@ -214,6 +221,16 @@ def read_other(kind, path):
         return read_dicom(path), 0
     if kind == 'ima':
         return np.frombuffer(gzip.open(path).read(), '>u2').reshape(256, 256), 0
+    if kind.startswith('espeak:'):
+        _, voice, start = kind.split(':')
+        text = ' '.join(open(path).read().split())[int(start):int(start) + 250]
+        wav = subprocess.run(['espeak-ng', '-v', voice, '--stdout', text], check=True, capture_output=True).stdout
+        with wave.open(io.BytesIO(wav)) as w:
+            assert w.getsampwidth() == 2 and w.getnchannels() == 1
+            rate = w.getframerate()
+            # espeak-ng streams with an unknown length: take every frame there is
+            frames = wav[44:]
+        return np.frombuffer(frames[:len(frames) // 2 * 2], '<i2').reshape(-1, 1), rate
     if kind == 'foot':
         return np.fromfile(path, np.uint8).reshape(256, 256), 0
     raise ValueError(kind)
@@ -261,10 +278,13 @@ def main():
     jobs, records = [], []
     for set_name, name, package, folder, file, kind, note in SETS:
         path = folder + file
-        source = os.path.join(cache, 'x', package) + path
+        source = path if kind.startswith('espeak:') else os.path.join(cache, 'x', package) + path
         os.makedirs(os.path.join(root, set_name), exist_ok=True)
         out = os.path.join(root, set_name, name)
-        record = dict(set=set_name, name=name, package=package, version=version.get(package, '?'),
+        if package not in version:   # an installed package, not a downloaded one
+            version[package] = subprocess.run(['dpkg-query', '-W', '-f=${Version}', package],
+                                              capture_output=True, text=True).stdout or '?'
+        record = dict(set=set_name, name=name, package=package, version=version[package],
                       path=path, note=note, rate=0, kind=kind)
         if kind in ('image', 'image_int16'):
             jobs.append((source, out, kind == 'image_int16'))

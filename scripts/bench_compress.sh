@@ -7,7 +7,8 @@
 # (images and rasters), flac and wavpack (audio), and the targets.
 # Usage: bench_compress.sh [--quick] [SET...]
 #   --quick  the first 2 files of each set, one repetition, optipng -o2 only
-#   SET      gray8 rgb8 img16 speech speech8k music1 music2 dem med8 med16
+#   SET      gray8 rgb8 img16 speech speech8k speech_synth music1 music2 dem
+#            med8 med16
 #            (default: all)
 # KESTREL_REALDATA overrides the data folder (/var/cache/kestrel/realdata).
 set -eu
