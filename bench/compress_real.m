@@ -28,8 +28,10 @@ function results = compress_real(varargin)
 %     'Repeats'  repetitions of each timing (default 3)
 %     'Scratch'  a folder for the peers' files (default: a new one in tempdir,
 %                removed afterwards)
-%   RESULTS is a struct array, one element per set: name, bytes, rows
-%   (codec, ratio, comp, decomp, note) and checks (text, pass).
+%   RESULTS is a struct array, one element per set: name, bytes, entries
+%   (a cell row per codec: name, ratio, comp and decomp MB/s, note, and
+%   for kestrel each file's coded length) and checks (text, pass: true,
+%   false, or NaN where a target does not apply).
 
 % SPDX-License-Identifier: BSD-3-Clause
 
@@ -48,7 +50,7 @@ function results = compress_real(varargin)
     error('compress_real: cannot create %s: %s', opts.scratch, message);
   end
   cleanup = onCleanup(@() remove_scratch(opts.scratch, made_scratch));
-  results = struct('name', {}, 'bytes', {}, 'rows', {}, 'checks', {});
+  results = struct('name', {}, 'bytes', {}, 'entries', {}, 'checks', {});
   for k = 1:numel(names)
     files = index(strcmp(index(:, 1), names{k}), 2);
     if isempty(files)
@@ -154,26 +156,26 @@ function n = bytes_per_element(cls)
   n = numel(typecast(zeros(1, 1, cls), 'uint8'));
 end
 
-% Every codec on one set: rows of codec, ratio, rates and a note.
+% Every codec on one set: a row each of codec, ratio, rates, note and sizes.
 function result = measure_set(set, opts)
-  rows = {};
-  rows(end + 1, :) = measure_kestrel(set, 2, opts);
-  rows(end + 1, :) = measure_kestrel(set, 1, opts);
+  entries = {};
+  entries(end + 1, :) = measure_kestrel(set, 2, opts);
+  entries(end + 1, :) = measure_kestrel(set, 1, opts);
   peers = {'gzip -9', 'gzip -9 -c IN > OUT', 'gzip -dc IN > OUT'; ...
            'bzip2 -9', 'bzip2 -9 -c IN > OUT', 'bzip2 -dc IN > OUT'; ...
            'xz -9', 'xz -9 -c IN > OUT', 'xz -dc IN > OUT'; ...
            'zstd -19', 'zstd -19 -q -c IN > OUT', 'zstd -dq -c IN > OUT'; ...
            'brotli -q 11', 'brotli -q 11 -c IN > OUT', 'brotli -dc IN > OUT'};
   for k = 1:size(peers, 1)
-    rows(end + 1, :) = measure_tool(set, set.paths, peers(k, :), opts); %#ok<AGROW>
+    entries(end + 1, :) = measure_tool(set, set.paths, peers(k, :), opts); %#ok<AGROW>
   end
   if strcmp(set.kind, 'audio')
-    rows = [rows; measure_audio_tools(set, opts)];
+    entries = [entries; measure_audio_tools(set, opts)];
   else
-    rows = [rows; measure_png(set, opts)];
+    entries = [entries; measure_png(set, opts)];
   end
-  result = struct('name', set.name, 'bytes', set.bytes, 'rows', {rows}, ...
-                  'checks', {target_checks(set, rows)});
+  result = struct('name', set.name, 'bytes', set.bytes, 'entries', {entries}, ...
+                  'checks', {target_checks(set, entries)});
 end
 
 % kestrel_compress writing container version `version`, over the files it
@@ -341,7 +343,7 @@ function same_file(a, b, label)
 end
 
 % flac -8 and wavpack -hh of the samples interleaved, as PCM files hold them.
-function rows = measure_audio_tools(set, opts)
+function entries = measure_audio_tools(set, opts)
   pcm = cell(size(set.x));
   for k = 1:numel(set.x)
     pcm{k} = fullfile(opts.scratch, sprintf('pcm_%d.raw', k));
@@ -360,7 +362,7 @@ function rows = measure_audio_tools(set, opts)
           'flac -d -s -f --force-raw-format --endian=little --sign=signed -o OUT IN'};
   wavpack = {'wavpack -hh', sprintf('wavpack -hh -q -y --raw-pcm=%d,16s,%d,le IN -o OUT', ...
                                     set.rate(1), channels), 'wvunpack -q -y --raw IN -o OUT'};
-  rows = [measure_tool(set, pcm, flac, opts); measure_tool(set, pcm, wavpack, opts)];
+  entries = [measure_tool(set, pcm, flac, opts); measure_tool(set, pcm, wavpack, opts)];
   for k = 1:numel(pcm)
     delete(pcm{k});
   end
@@ -369,13 +371,13 @@ end
 % optipng of PNG files that imwrite makes from the arrays: an H-by-W-by-3
 % array as one colour PNG, any other array as one grey PNG per plane; int16
 % values are shifted by 32768 into uint16. Decoding is timed through imread.
-function rows = measure_png(set, opts)
+function entries = measure_png(set, opts)
   [pngs, planes] = write_pngs(set, opts.scratch);
   levels = {'-o2'};
   if opts.pngbest
     levels{end + 1} = '-o5';
   end
-  rows = cell(numel(levels), 6);
+  entries = cell(numel(levels), 6);
   for j = 1:numel(levels)
     copies = strrep(pngs, '.png', ['_' levels{j}(2:end) '.png']);
     comp = zeros(1, opts.repeats);
@@ -392,7 +394,7 @@ function rows = measure_png(set, opts)
       decomp(r) = cputime() - start;
     end
     coded = sum(cellfun(@file_size, copies));
-    rows(j, :) = {['optipng ' levels{j}], set.bytes / coded, rate(set.bytes, comp), ...
+    entries(j, :) = {['optipng ' levels{j}], set.bytes / coded, rate(set.bytes, comp), ...
                   rate(set.bytes, decomp), 'imwrite + optipng; decode: imread', []};
     cellfun(@delete, copies);
   end
@@ -425,11 +427,11 @@ end
 % codec (PNG or FLAC), and for photos and rasters more than 1.5 times
 % version 1, on the files that version 1 accepts. Version 2 must take
 % every file.
-function checks = target_checks(set, rows)
-  ratios = cell2mat(rows(:, 2));
-  labels = rows(:, 1);
+function checks = target_checks(set, entries)
+  ratios = cell2mat(entries(:, 2));
+  labels = entries(:, 1);
   v2 = ratios(1);
-  if any(isnan(rows{1, 6}))
+  if any(isnan(entries{1, 6}))
     v2 = NaN;
   end
   general = 3:7;
@@ -441,13 +443,13 @@ function checks = target_checks(set, rows)
     checks{end + 1} = target(sprintf('v2 >= %s (%.3f)', labels{domain(at)}, best), v2, best);
   end
   if any(strcmp(set.name, {'gray8', 'rgb8', 'img16', 'dem'}))
-    v1_sizes = rows{2, 6};
+    v1_sizes = entries{2, 6};
     taken = ~isnan(v1_sizes);
     if ~any(taken)
       checks{end + 1} = struct('text', 'v2 > 1.5 x v1 (v1 refuses every file)', 'pass', NaN);
     else
       v1 = sum(set.file_bytes(taken)) / sum(v1_sizes(taken));
-      v2_sizes = rows{1, 6};
+      v2_sizes = entries{1, 6};
       v2_same = sum(set.file_bytes(taken)) / sum(v2_sizes(taken));
       text = sprintf('v2 > 1.5 x v1 (%.3f', 1.5 * v1);
       if ~all(taken)
@@ -469,8 +471,8 @@ function print_set(result, set)
           result.bytes / 1e6, class(set.x{1}), strjoin(arrayfun(@num2str, dims, 'UniformOutput', false), 'x'), ...
           set.kind);
   fprintf('%-14s %8s %12s %12s  %s\n', 'codec', 'ratio', 'comp MB/s', 'decomp MB/s', 'note');
-  for k = 1:size(result.rows, 1)
-    row = result.rows(k, :);
+  for k = 1:size(result.entries, 1)
+    row = result.entries(k, :);
     fprintf('%-14s %8s %12s %12s  %s\n', row{1}, number(row{2}, '%.3f'), number(row{3}, '%.2f'), ...
             number(row{4}, '%.2f'), row{5});
   end
@@ -501,18 +503,18 @@ function print_summary(results)
   fprintf('\n== summary: ratios (raw / compressed), and the targets (* over the files v1 accepts)\n');
   fprintf('%-9s %8s %8s %8s %-23s %-23s  %s\n', 'set', 'MB', 'v2', 'v1', 'best general', 'domain', 'targets');
   for k = 1:numel(results)
-    rows = results(k).rows;
-    ratios = cell2mat(rows(:, 2));
+    entries = results(k).entries;
+    ratios = cell2mat(entries(:, 2));
     [best, at] = max(ratios(3:7));
-    domain = find(strncmp(rows(:, 1), 'optipng', 7) | strncmp(rows(:, 1), 'flac', 4));
+    domain = find(strncmp(entries(:, 1), 'optipng', 7) | strncmp(entries(:, 1), 'flac', 4));
     [dbest, dat] = max(ratios(domain));
     marks = cellfun(@(c) verdict(c.pass), results(k).checks, 'UniformOutput', false);
     v1 = number(ratios(2), '%.3f');
-    if any(isnan(rows{2, 6})) && ~isnan(ratios(2))
+    if any(isnan(entries{2, 6})) && ~isnan(ratios(2))
       v1 = [v1 '*'];   % over the files that version 1 accepts
     end
     fprintf('%-9s %8.2f %8s %8s %-14s %8.3f %-14s %8.3f  %s\n', results(k).name, results(k).bytes / 1e6, ...
-            number(ratios(1), '%.3f'), v1, rows{2 + at, 1}, best, ...
-            rows{domain(dat), 1}, dbest, strjoin(marks, ' '));
+            number(ratios(1), '%.3f'), v1, entries{2 + at, 1}, best, ...
+            entries{domain(dat), 1}, dbest, strjoin(marks, ' '));
   end
 end
