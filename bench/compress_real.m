@@ -501,7 +501,7 @@ end
 
 function print_summary(results)
   fprintf('\n== summary: ratios (raw / compressed), and the targets (* over the files v1 accepts)\n');
-  fprintf('%-9s %8s %8s %8s %-23s %-23s  %s\n', 'set', 'MB', 'v2', 'v1', 'best general', 'domain', 'targets');
+  fprintf('%-12s %8s %8s %8s %-23s %-23s  %s\n', 'set', 'MB', 'v2', 'v1', 'best general', 'domain', 'targets');
   for k = 1:numel(results)
     entries = results(k).entries;
     ratios = cell2mat(entries(:, 2));
@@ -513,7 +513,7 @@ function print_summary(results)
     if any(isnan(entries{2, 6})) && ~isnan(ratios(2))
       v1 = [v1 '*'];   % over the files that version 1 accepts
     end
-    fprintf('%-9s %8.2f %8s %8s %-14s %8.3f %-14s %8.3f  %s\n', results(k).name, results(k).bytes / 1e6, ...
+    fprintf('%-12s %8.2f %8s %8s %-14s %8.3f %-14s %8.3f  %s\n', results(k).name, results(k).bytes / 1e6, ...
             number(ratios(1), '%.3f'), v1, entries{2 + at, 1}, best, ...
             entries{domain(dat), 1}, dbest, strjoin(marks, ' '));
   end
