@@ -15,7 +15,7 @@
 
 #include "coder/decoder.h"
 #include "coder/encoder.h"
-#include "gateway/heap.h"
+#include "base/heap.h"
 #include "reference/reference_coder.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "gateway/numbers.h"
 
 namespace {
@@ -51,7 +52,7 @@ void register_read(const ReadCase& c, int length, int path) {
   auto raw = std::make_shared<std::vector<unsigned char>>(make_elements(c.element_class, c.size, count));
   std::string name = std::string("read/") + c.name + "/" + LENGTH_NAMES[length] + "/" + PATHS[path];
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-    numbers_force_portable(path == 0);
+    platform_limit_path(path == 0 ? PATH_PLAIN : PATH_WIDE);
     const HostNumbers numbers{c.element_class, raw->data(), count};
     int32_t chunk[NUMBERS_CHUNK];
     for (auto _ : state) {
@@ -60,7 +61,7 @@ void register_read(const ReadCase& c, int length, int path) {
         benchmark::DoNotOptimize(chunk);
       }
     }
-    numbers_force_portable(false);
+    platform_limit_path(PATH_WIDE);
     per_element(state, count);
   });
 }
@@ -69,7 +70,7 @@ void register_write(const ReadCase& c, int length, int path) {
   const std::size_t count = LENGTHS[length];
   std::string name = std::string("write/") + c.name + "/" + LENGTH_NAMES[length] + "/" + PATHS[path];
   benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-    numbers_force_portable(path == 0);
+    platform_limit_path(path == 0 ? PATH_PLAIN : PATH_WIDE);
     std::vector<unsigned char> row(count * c.size);
     int32_t chunk[NUMBERS_CHUNK];
     for (std::size_t i = 0; i < NUMBERS_CHUNK; ++i) chunk[i] = static_cast<int32_t>(i % 251);
@@ -80,7 +81,7 @@ void register_write(const ReadCase& c, int length, int path) {
       benchmark::DoNotOptimize(row.data());
       benchmark::ClobberMemory();
     }
-    numbers_force_portable(false);
+    platform_limit_path(PATH_WIDE);
     per_element(state, count);
   });
 }

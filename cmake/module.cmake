@@ -46,7 +46,7 @@ add_custom_target(kestrel_m_functions ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrel_co
 # timed alike. Built by default along with the tests.
 set(KESTREL_REFERENCE_SOURCES ${KESTREL_MODULE_SOURCES})
 list(FILTER KESTREL_REFERENCE_SOURCES EXCLUDE REGEX "src/coder/(model|encoder|decoder)\\.cpp$")
-list(APPEND KESTREL_REFERENCE_SOURCES ${CMAKE_SOURCE_DIR}/bench/reference_module.cpp
+list(APPEND KESTREL_REFERENCE_SOURCES ${CMAKE_SOURCE_DIR}/tests/reference/reference_module.cpp
      ${CMAKE_SOURCE_DIR}/tests/reference/reference_coder.cpp)
 set(KESTREL_REFERENCE_MEX ${CMAKE_BINARY_DIR}/kestrel_reference.mex)
 set(KESTREL_REFERENCE_OBJECTS ${CMAKE_BINARY_DIR}/mex-reference-objects)

@@ -223,3 +223,26 @@ function bytes = le_bytes(values, cls)
     bytes = reshape(flipud(reshape(bytes, [], numel(values))), 1, []);
   end
 end
+
+%!test
+%! % An image-like uint8 array: a smaller uint8 row that gives it back.
+%! img = zeros(64, 48, 'uint8');
+%! img(20:40, 10:30) = 200;
+%! bytes = kestrel_compress(img);
+%! assert (class(bytes), 'uint8');
+%! assert (size(bytes, 1), 1);
+%! assert (numel(bytes) < numel(img) / 4);
+%! assert (kestrel_decompress(bytes), img);
+%!test
+%! % Class, size and values kept: signed, char, logical, empty, N-d; a given alphabet.
+%! arrays = {int16([-300 0 7; 12 300 -1]), int8(-128:127), 'kestrel', true(2, 3), zeros(3, 0, 2), ...
+%!           reshape(single(1:24), 2, 3, 4)};
+%! for i = 1:numel(arrays)
+%!   assert (kestrel_decompress(kestrel_compress(arrays{i})), arrays{i});
+%! end
+%! assert (kestrel_decompress(kestrel_compress(uint8([0 1 2 1]), 3)), uint8([0 1 2 1]));
+%!error id=kestrel:unsupportedInput kestrel_compress({1, 2})
+%!error id=kestrel:unsupportedInput kestrel_compress([1 2] + 1i)
+%!error id=kestrel:notIntegerValued kestrel_compress([1 2.5 3])
+%!error id=kestrel:invalidAlphabet kestrel_compress([0 1], 0)
+%!error id=kestrel:outsideAlphabet kestrel_compress([0 5], 4)

@@ -277,3 +277,19 @@ function raw = native_order(raw)
     raw = fliplr(raw);
   end
 end
+
+%!shared bytes, x
+%! x = reshape(uint16(0:11) * 1000, 3, 2, 2);
+%! bytes = kestrel_compress(x);
+%!assert (kestrel_decompress(bytes), x)
+%!assert (kestrel_decompress(bytes.'), x)
+%!error id=kestrel:notCompressed kestrel_decompress(double(bytes))
+%!error id=kestrel:notCompressed kestrel_decompress(uint8('PNG image data'))
+%!error id=kestrel:truncated kestrel_decompress(bytes(1:end - 1))
+%!error id=kestrel:trailingBytes kestrel_decompress([bytes, uint8(0)])
+%!error id=kestrel:unknownVersion
+%! bytes(5) = 200;
+%! kestrel_decompress(bytes);
+%!error id=kestrel:corruptHeader
+%! bytes(9) = bitxor(bytes(9), 1);   % one bit of the size: the header's checksum fails
+%! kestrel_decompress(bytes);

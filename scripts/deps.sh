@@ -10,7 +10,7 @@ set -eu
 if [ $# -gt 0 ]; then
   PACKAGES="$*"
 else
-  PACKAGES="g++ octave octave-dev make git cmake ninja-build libgtest-dev libbenchmark-dev"
+  PACKAGES="g++ octave octave-dev make git cmake ninja-build libgtest-dev libbenchmark-dev debootstrap"
 fi
 [ "${KESTREL_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $KESTREL_EXTRA_PACKAGES"
 

@@ -6,9 +6,10 @@
 
 # The core: builds and is tested with no MATLAB or Octave present.
 KESTREL_CORE_SOURCES = \
-  gateway/failure.cpp \
-  gateway/heap.cpp \
-  gateway/messages.cpp \
+  base/failure.cpp \
+  base/platform.cpp \
+  base/heap.cpp \
+  base/messages.cpp \
   gateway/gateway.cpp \
   gateway/commands.cpp \
   gateway/numbers.cpp \

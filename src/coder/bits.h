@@ -9,77 +9,40 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/platform.h"
 #include "coder/constants.h"
 
 // Keeps a function out of its callers, so that their common path stays short;
 // and puts a step of the per-symbol path into its caller whatever its size.
-#if defined(__GNUC__)
-#define CODE_OUT_OF_LINE __attribute__((noinline))
-#define CODE_INLINE inline __attribute__((always_inline))
-#else
-#define CODE_OUT_OF_LINE
-#define CODE_INLINE inline
-#endif
+#define CODE_OUT_OF_LINE KESTREL_NOINLINE
+#define CODE_INLINE KESTREL_ALWAYS_INLINE
 
 // A second build of the coder's loops for x86-64 processors with BMI1, BMI2
 // and LZCNT: count-leading-zeros in one step and shifts that need no fixed
 // register. Chosen at run time; every other build has the baseline loops
-// alone.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(KESTREL_PORTABLE)
+// alone. A loop marked CODE_WIDE is compiled for those instructions.
+#if defined(KESTREL_WIDE_LOOPS)
 #define CODE_WIDE_LOOPS 1
-#define CODE_WIDE __attribute__((target("bmi,bmi2,lzcnt")))
+#define CODE_WIDE KESTREL_WIDE_TARGET
 #endif
 
 // True when the loops for wider instructions run: the processor has them
-// and code_use_wide has not switched them off.
-bool code_wide_in_use();
-
-// Switches the loops for wider instructions on (where the processor has
-// them) or off; returns whether they are in use afterwards. For tests, which
-// run both.
-bool code_use_wide(bool on);
+// and platform_limit_path has not switched them off.
+inline bool code_wide_in_use() { return platform_path() == PATH_WIDE; }
 
 // Marks a coder's loop over a vector of symbols. GCC would otherwise pack
 // pairs of its registers into vector registers and unpack them at every
 // symbol; the loop keeps them in general registers.
-#if defined(__GNUC__) && !defined(__clang__)
-#define CODE_RUN __attribute__((noinline, optimize("no-tree-slp-vectorize")))
-#else
-#define CODE_RUN CODE_OUT_OF_LINE
-#endif
+#define CODE_RUN KESTREL_NOINLINE KESTREL_NO_SLP_VECTORIZE
 
 // Leading zero bits of x, which must not be 0: 0..31.
-inline int code_leading_zeros(uint32_t x) {
-#if defined(__GNUC__)
-  return __builtin_clz(x);
-#else
-  int bits = 0;
-  for (; (x & 0x80000000u) == 0; x <<= 1) ++bits;
-  return bits;
-#endif
-}
+inline int code_leading_zeros(uint32_t x) { return platform_leading_zeros(x); }
 
 // Trailing zero bits of x, which must not be 0: 0..31.
-inline int code_trailing_zeros(uint32_t x) {
-#if defined(__GNUC__)
-  return __builtin_ctz(x);
-#else
-  int bits = 0;
-  for (; (x & 1u) == 0; x >>= 1) ++bits;
-  return bits;
-#endif
-}
+inline int code_trailing_zeros(uint32_t x) { return platform_trailing_zeros(x); }
 
 // Leading zero bits of x, which must not be 0: 0..63.
-inline int code_leading_zeros64(uint64_t x) {
-#if defined(__GNUC__)
-  return __builtin_clzll(x);
-#else
-  int bits = 0;
-  for (; (x >> 63) == 0; x <<= 1) ++bits;
-  return bits;
-#endif
-}
+inline int code_leading_zeros64(uint64_t x) { return platform_leading_zeros64(x); }
 
 // Number of leading bits on which two code values (0..CODE_TOP) agree,
 // 0..CODE_BITS: the bits the coder has settled. The marker bit below the
@@ -118,9 +81,9 @@ void code_reverse_bytes(uint8_t* bytes, int32_t count);
 inline uint64_t code_load_top_first(const uint8_t* bytes) {
   uint64_t word;
   std::memcpy(&word, bytes, sizeof word);
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  return __builtin_bswap64(word);
-#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#if defined(KESTREL_LITTLE_ENDIAN)
+  return platform_swap_bytes64(word);
+#elif defined(KESTREL_BIG_ENDIAN)
   return word;
 #else
   word = 0;
@@ -131,10 +94,10 @@ inline uint64_t code_load_top_first(const uint8_t* bytes) {
 
 // Stores word into 8 bytes, its top 8 bits first.
 inline void code_store_top_first(uint8_t* bytes, uint64_t word) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  word = __builtin_bswap64(word);
+#if defined(KESTREL_LITTLE_ENDIAN)
+  word = platform_swap_bytes64(word);
   std::memcpy(bytes, &word, sizeof word);
-#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#elif defined(KESTREL_BIG_ENDIAN)
   std::memcpy(bytes, &word, sizeof word);
 #else
   for (int i = 7; i >= 0; --i, word >>= 8) bytes[i] = static_cast<uint8_t>(word);
@@ -154,14 +117,12 @@ inline void code_store_top_first(uint8_t* bytes, uint64_t word) {
 // the model alone, so only one multiplication waits for the range.
 static_assert(uint64_t{CODE_TOP + 1} * MAX_FREQUENCY * MAX_FREQUENCY < (uint64_t{1} << 48),
               "the scaling error stays below 1 / total");
-#if defined(__SIZEOF_INT128__)
+#if defined(KESTREL_MULTIPLY_HIGH)
 constexpr int CODE_RECIPROCAL_SHIFT = 48;
 extern const std::array<uint64_t, MAX_FREQUENCY + 1> CODE_RECIPROCALS;  // ceil(2^48 / total); entry 0 unused
 inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) {
-  __extension__ typedef unsigned __int128 Wide;
   uint64_t scaled_count = uint64_t{count} * CODE_RECIPROCALS[total];
-  Wide product = static_cast<Wide>(uint64_t{range} << (64 - CODE_RECIPROCAL_SHIFT)) * scaled_count;
-  return static_cast<uint32_t>(static_cast<uint64_t>(product >> 64));
+  return static_cast<uint32_t>(platform_multiply_high(uint64_t{range} << (64 - CODE_RECIPROCAL_SHIFT), scaled_count));
 }
 #else
 inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) { return range * count / total; }

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "coder/bits.h"
-#include "gateway/checks.h"
-#include "gateway/failure.h"
+#include "base/checks.h"
+#include "base/failure.h"
 
 // Moves the unread bytes of input to its front and reads more behind them,
 // putting their bits top first. Past the end of a file each missing byte

@@ -2,9 +2,9 @@
 #include "coder/encoder.h"
 
 #include "coder/bits.h"
-#include "gateway/checks.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/checks.h"
+#include "base/failure.h"
+#include "base/heap.h"
 
 int encoder_start(EncoderState* state, const char* path, const char* mode) {
   if (mode[0] != 'a' && mode[0] != 'w') return -1;

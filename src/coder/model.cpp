@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 
 // Sizes of the tables, in lanes: the symbols cover whole groups, so that any
 // symbol's row and group exist, and every table starts on a row.

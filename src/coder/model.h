@@ -32,7 +32,7 @@
 
 #include "coder/constants.h"
 #include "coder/rows.h"
-#include "gateway/checks.h"
+#include "base/checks.h"
 
 // Shapes: the levels of rows a model needs.
 constexpr int32_t MODEL_ONE_ROW = 1;    // nsym <= 16: symbols only

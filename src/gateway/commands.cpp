@@ -5,9 +5,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 #include "gateway/numbers.h"
 #include "registry/slots.h"
 
@@ -32,12 +32,7 @@ void command_setup() {
 
 void command_give_back(const CommandCall& call) noexcept {
   if (call.creating < 0) return;
-  CoderSlot* slot = &coder_table.slots[call.creating];
-  stream_close(slot->encoder.stream);
-  slot->encoder.stream = nullptr;
-  decoder_close(&slot->decoder);
-  model_release(&slot->model);
-  slot->in_use = 0;
+  slot_give_back(call.creating);
 }
 
 // Reads and validates the handle in argument 2; ALL_HANDLES only when allowed.
@@ -72,19 +67,14 @@ static int command_take_slot(CommandCall& call, int32_t nsym, int32_t is_decoder
     return -1;
   }
   call.creating = handle;
-  CoderSlot* slot = &coder_table.slots[handle];
-  slot->encoder.stream = nullptr;
-  slot->decoder.stream = nullptr;
-  model_init(&slot->model, nsym, nullptr, 1);
-  slot->is_decoder = is_decoder;
+  slot_open(handle, nsym, is_decoder);
   return handle;
 }
 
 // Ends a creation: the handle on success, or -1 with the slot given back.
 static void command_end_creation(CommandCall& call, int handle, int started) {
   if (started < 0) {
-    model_release(&coder_table.slots[handle].model);
-    release_slot(handle);
+    slot_give_back(handle);
     handle = -1;
   }
   call.creating = -1;

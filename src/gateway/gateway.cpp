@@ -6,9 +6,25 @@
 #include <stdexcept>
 
 #include "gateway/commands.h"
-#include "gateway/failure.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/messages.h"
 #include "registry/slots.h"
+
+char failure_message[FAILURE_MESSAGE_SIZE];
+char failure_identifier[FAILURE_IDENTIFIER_SIZE];
+
+// Copies text into a buffer of size bytes, cut to size-1 characters, with
+// every byte behind it NUL.
+static void gateway_copy_report(char* buffer, int size, const char* text) noexcept {
+  std::strncpy(buffer, text, static_cast<size_t>(size) - 1);
+  buffer[size - 1] = '\0';
+}
+
+// Keeps identifier and message as the error of the call.
+static void gateway_report(const char* identifier, const char* message) noexcept {
+  gateway_copy_report(failure_identifier, FAILURE_IDENTIFIER_SIZE, identifier);
+  gateway_copy_report(failure_message, FAILURE_MESSAGE_SIZE, message);
+}
 
 // Largest alphabet the module reports; sizes up to 16382 work as well.
 constexpr int32_t MAX_ALPHABET_SIZE = 8191;
@@ -104,15 +120,18 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
     command_setup();
     gateway_run(call);
     return false;
-  } catch (const Failure&) {
+  } catch (const Failure& failure) {
+    char text[FAILURE_MESSAGE_SIZE];
+    failure_text(failure, text, FAILURE_MESSAGE_SIZE);
+    gateway_report(message_identifier(failure.id), text);
   } catch (const std::bad_alloc&) {
-    failure_keep(message_identifier(MSG_OUT_OF_MEMORY), message_text(MSG_OUT_OF_MEMORY));
+    gateway_report(message_identifier(MSG_OUT_OF_MEMORY), message_text(MSG_OUT_OF_MEMORY));
   } catch (const std::exception& error) {
     char identifier[FAILURE_IDENTIFIER_SIZE];
     host_error_identifier(error, identifier, sizeof identifier);
-    failure_keep(identifier, error.what());
+    gateway_report(identifier, error.what());
   } catch (...) {
-    failure_keep(message_identifier(MSG_INTERNAL_FAULT), message_text(MSG_INTERNAL_FAULT));
+    gateway_report(message_identifier(MSG_INTERNAL_FAULT), message_text(MSG_INTERNAL_FAULT));
   }
   command_give_back(call);
   return true;

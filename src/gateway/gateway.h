@@ -13,6 +13,18 @@
 // The answer of the version command; packages carry its first number.
 #define KESTREL_VERSION "1.4.1 2008-05-16 (yyyy-mm-dd)"
 
+constexpr int FAILURE_MESSAGE_SIZE = 512;     // holds a message of 511 characters and its NUL
+constexpr int FAILURE_IDENTIFIER_SIZE = 128;  // holds any identifier a host gives its own errors
+
+// The error of the last call that failed, for mexFunction to raise: its text,
+// NUL-terminated and cut to 511 characters with every byte behind it NUL.
+// Written only by gateway_call.
+extern char failure_message[FAILURE_MESSAGE_SIZE];
+
+// Its identifier: "kestrel:..." for the module's own errors, the host's for
+// an error the host raised, "" when the host gave none.
+extern char failure_identifier[FAILURE_IDENTIFIER_SIZE];
+
 constexpr int COMMAND_BUFFER_SIZE = 512;  // the command text: at most 510 characters and a NUL
 constexpr int OPTION_CAPACITY = 16;       // 15 options and the absent entry that ends the list
 
@@ -34,8 +46,8 @@ struct CommandCall {
 };
 
 // Runs one call. Returns false on success; true when the call failed, with
-// the error the host must raise in failure_identifier and failure_message
-// (failure.h). Never throws: every exception of the call is caught here,
+// the error the host must raise in failure_identifier and failure_message.
+// Never throws: every exception of the call is caught here,
 // after a coder whose creation was cut short has been given back.
 bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept;
 

@@ -17,7 +17,7 @@
 #include <octave/quit.h>  // octave::execution_exception, the error Octave throws
 #endif
 
-#include "gateway/failure.h"
+#include "base/platform.h"
 #include "gateway/gateway.h"
 #include "gateway/host.h"
 
@@ -145,19 +145,11 @@ void host_error_identifier(const std::exception& error, char* buffer, std::size_
 
 void host_register_exit_hook(void (*hook)()) { mexAtExit(hook); }
 
-// The module exports this one symbol; the build hides all others. A DLL
-// marked with an export of its own exports nothing else, whatever the linker
-// would export by default.
-#if defined(_WIN32)
-#define KESTREL_EXPORT __declspec(dllexport)
-#elif defined(__GNUC__)
-#define KESTREL_EXPORT __attribute__((visibility("default")))
-#else
-#define KESTREL_EXPORT
-#endif
-
-// The entry point. Errors are raised here, in the outermost frame, once every
-// C++ object of the call is gone: the host may leave by a long jump.
+// The entry point, the one symbol the module exports (KESTREL_EXPORT): the
+// build hides all others, and a DLL marked with an export of its own exports
+// nothing else, whatever the linker would export by default. Errors are
+// raised here, in the outermost frame, once every C++ object of the call is
+// gone: the host may leave by a long jump.
 KESTREL_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   if (!gateway_call(nlhs, (HostArray**)plhs, nrhs, (const HostArray* const*)prhs)) return;
   // Errors of the host itself (Octave's allocation errors) already carry the

@@ -211,3 +211,14 @@ error('kestrel: the compiled module was not found; run build_kestrel first');
 %! assert(kestrel('decode', d, numel(x)), x);
 %! kestrel('done', d);
 %!error <kestrel: invalid handler> kestrel('bits', 511)
+%!assert (kestrel('version'), '1.4.1 2008-05-16 (yyyy-mm-dd)')
+%!test
+%! % text through typed results: uint8 bytes in, uint8 symbols out
+%! h = kestrel('new_encoder', '', 256);
+%! kestrel('encode', h, uint8('hello, hello, hello'));
+%! bytes = kestrel('done:uint8', h);
+%! assert (class(bytes), 'uint8');
+%! d = kestrel('new_decoder', '', 256, bytes);
+%! assert (char(kestrel('decode:uint8', d, 19)), 'hello, hello, hello');
+%! kestrel('done', d);
+%!error id=kestrel:unknownCommand kestrel('compress', 1:3)

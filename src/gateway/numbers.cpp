@@ -3,14 +3,16 @@
 
 #include <cstring>
 
-#if defined(__SSE2__) && !defined(KESTREL_PORTABLE)
-#include <emmintrin.h>
+#include "base/platform.h"
+
+#if defined(KESTREL_SSE2)
 #define KESTREL_NUMBERS_SSE2 1
 #endif
 
 namespace {
 
-bool portable_forced = false;  // set by numbers_force_portable
+// True when the plain loops must run (platform_limit_path).
+inline bool portable_forced() { return platform_path() == PATH_PLAIN; }
 
 // The conversion of one element: what every loop, plain or vector, gives.
 inline int32_t number_to_int(double value) { return double_to_int(value); }
@@ -175,13 +177,13 @@ std::size_t low_bytes_vector(const int32_t*, std::size_t, uint8_t*) { return 0; 
 
 template <typename Element>
 void ints_convert(const Element* in, std::size_t count, int32_t* out) {
-  std::size_t i = portable_forced ? 0 : ints_vector(in, count, out);
+  std::size_t i = portable_forced() ? 0 : ints_vector(in, count, out);
   for (; i < count; ++i) out[i] = number_to_int(in[i]);
 }
 
 template <typename Element>
 void from_ints_convert(const int32_t* in, std::size_t count, Element* out) {
-  std::size_t i = portable_forced ? 0 : from_ints_vector(in, count, out);
+  std::size_t i = portable_forced() ? 0 : from_ints_vector(in, count, out);
   for (; i < count; ++i) out[i] = static_cast<Element>(in[i]);
 }
 
@@ -238,7 +240,7 @@ void numbers_to_bytes(const HostNumbers& numbers, uint8_t* out) {
   int32_t chunk[NUMBERS_CHUNK];
   for (std::size_t start = 0; start < numbers.count; start += NUMBERS_CHUNK) {
     std::size_t length = numbers_to_ints(numbers, start, chunk);
-    std::size_t i = portable_forced ? 0 : low_bytes_vector(chunk, length, out + start);
+    std::size_t i = portable_forced() ? 0 : low_bytes_vector(chunk, length, out + start);
     for (; i < length; ++i) out[start + i] = static_cast<uint8_t>(chunk[i]);
   }
 }
@@ -262,8 +264,6 @@ std::size_t numbers_element_size(HostClass element_class) {
   numbers_dispatch<SizeOf>(element_class, &size);
   return size;
 }
-
-void numbers_force_portable(bool on) { portable_forced = on; }
 
 bool numbers_vectorised() {
 #if defined(KESTREL_NUMBERS_SSE2)

@@ -6,8 +6,9 @@
 //
 // Every loop converts a whole run of elements with no call per element.
 // Where SSE2 is available (every x86-64 CPU) the common classes convert
-// several elements per instruction; elsewhere, or when built with
-// KESTREL_PORTABLE, plain loops give identical results.
+// several elements per instruction; elsewhere, when built with
+// KESTREL_PORTABLE, or on the plain path (platform_limit_path), plain loops
+// give identical results.
 #pragma once
 
 #include <cstddef>
@@ -46,9 +47,6 @@ void numbers_bytes_to_signed(const uint8_t* bytes, std::size_t count, double* ou
 // Bytes one element of element_class takes (0 for HOST_OTHER).
 std::size_t numbers_element_size(HostClass element_class);
 
-// Test and benchmark switch: with on, every conversion takes the plain loops
-// even where the vector ones are built in, so that the two can be compared.
-void numbers_force_portable(bool on);
-
-// True when the vector loops are built in (and used unless forced off).
+// True when the vector loops are built in; they run unless
+// platform_limit_path(PATH_PLAIN) asked for the plain ones.
 bool numbers_vectorised();

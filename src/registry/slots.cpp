@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "registry/slots.h"
 
-#include <cstring>
-
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 CoderTable coder_table;
 
@@ -22,6 +20,23 @@ int acquire_slot() {
 void release_slot(int handle) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure(MSG_RELEASE_OUT_OF_BOUNDS);
   coder_table.slots[handle].in_use = 0;
+}
+
+void slot_open(int handle, int32_t nsym, int32_t is_decoder) {
+  CoderSlot* slot = &coder_table.slots[handle];
+  slot->encoder.stream = nullptr;
+  slot->decoder.stream = nullptr;
+  model_init(&slot->model, nsym, nullptr, 1);
+  slot->is_decoder = is_decoder;
+}
+
+void slot_give_back(int handle) noexcept {
+  CoderSlot* slot = &coder_table.slots[handle];
+  stream_close(slot->encoder.stream);
+  slot->encoder.stream = nullptr;
+  decoder_close(&slot->decoder);
+  model_release(&slot->model);
+  slot->in_use = 0;
 }
 
 // Releases a slot's model and frees the slot when closing it ends, whether
@@ -54,21 +69,17 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
 
 void close_all() {
   bool failed = false;
-  char first_identifier[FAILURE_IDENTIFIER_SIZE];
-  char first_message[FAILURE_MESSAGE_SIZE];
+  Failure first{};
   for (int handle = 0; handle < SLOT_COUNT; ++handle) {
     uint8_t* bytes = nullptr;
     int32_t count = 0;
     try {
       close_encoder(handle, &bytes, &count);
-    } catch (const Failure&) {
-      if (!failed) {
-        std::memcpy(first_identifier, failure_identifier, sizeof first_identifier);
-        std::memcpy(first_message, failure_message, sizeof first_message);
-      }
+    } catch (const Failure& failure) {
+      if (!failed) first = failure;
       failed = true;
     }
     if (count > 0) heap_free(bytes);
   }
-  if (failed) raise_kept_failure(first_identifier, first_message);
+  if (failed) throw first;
 }

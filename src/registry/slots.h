@@ -34,6 +34,17 @@ extern CoderTable coder_table;
 // Takes the lowest free slot and returns its handle, or -1 when all are taken.
 int acquire_slot();
 
+// Readies the slot of a handle just taken (acquire_slot) for a new coder:
+// no stream yet, a uniform adaptive model of nsym symbols, and an encoder
+// (is_decoder 0) or a decoder (1). Raises what model_init raises, leaving the
+// slot for slot_give_back.
+void slot_open(int handle, int32_t nsym, int32_t is_decoder);
+
+// Gives back the slot of a coder whose creation did not finish: closes the
+// stream it may have opened, releases its model and frees the slot. Never
+// raises.
+void slot_give_back(int handle) noexcept;
+
 // Marks a slot free; nothing else in it is cleared. Raises "Internal error:
 // handler out of bounds" for a handle outside 0..SLOT_COUNT-1.
 void release_slot(int handle);

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 ByteBuffer* buffer_create(const uint8_t* bytes, int32_t length) {
   if (length < 0) raise_failure(MSG_BUFFER_ALLOCATION);

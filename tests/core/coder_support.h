@@ -18,21 +18,28 @@
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "coder/model.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "stream/stream.h"
 
 using Bytes = std::vector<uint8_t>;
 using Symbols = std::vector<int32_t>;
 using Counts = std::vector<int32_t>;
 
+// The text of a raised failure.
+inline std::string failure_string(const Failure& failure) {
+  char text[512];
+  failure_text(failure, text, sizeof text);
+  return text;
+}
+
 // The message raised by f, or "" when f returns normally.
 template <typename F>
 std::string failure_of(F&& f) {
   try {
     f();
-  } catch (const Failure&) {
-    return failure_message;
+  } catch (const Failure& failure) {
+    return failure_string(failure);
   }
   return "";
 }

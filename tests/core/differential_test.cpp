@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "coder/bits.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "coder_support.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "reference/reference_coder.h"
 
 namespace {
@@ -100,8 +101,8 @@ std::vector<int32_t> decode_both(int32_t nsym, const void* source, int64_t size_
     std::string reference_failure;
     int32_t fast = -1;
     int32_t slow = -1;
-    try { fast = decoder_decode(&decoder, &model); } catch (const Failure&) { fast_failure = failure_message; }
-    try { slow = reference_decoder_decode(&reference, &reference_model); } catch (const Failure&) { reference_failure = failure_message; }
+    try { fast = decoder_decode(&decoder, &model); } catch (const Failure& f) { fast_failure = failure_string(f); }
+    try { slow = reference_decoder_decode(&reference, &reference_model); } catch (const Failure& f) { reference_failure = failure_string(f); }
     if (fast != slow || fast_failure != reference_failure) {
       ADD_FAILURE() << "decode " << i << ": " << fast << " '" << fast_failure << "' against " << slow << " '"
                     << reference_failure << "'";
@@ -125,11 +126,11 @@ TEST_P(Differential, FastCoderMatchesTheStraightforwardCoderOnEveryShape) {
   const DifferentialCase& test = GetParam();
   uint32_t seed = static_cast<uint32_t>(test_seed()) + static_cast<uint32_t>(test.nsym);
   SCOPED_TRACE("KESTREL_SEED base " + std::to_string(test_seed()) + ", nsym " + std::to_string(test.nsym));
-  // Both builds of the coder's loops where the processor has the wider
-  // instructions, the baseline alone elsewhere.
-  for (bool wide : {false, true}) {
-    if (code_use_wide(wide) != wide) continue;
-    SCOPED_TRACE(wide ? "wide loops" : "baseline loops");
+  // Every path this build and processor have: plain, vector, and vector
+  // with the wide build of the loops.
+  for (PlatformPath path : {PATH_PLAIN, PATH_VECTOR, PATH_WIDE}) {
+    if (platform_limit_path(path) != path) continue;
+    SCOPED_TRACE(path == PATH_PLAIN ? "plain path" : path == PATH_VECTOR ? "baseline loops" : "wide loops");
     std::mt19937 random(seed);
     for (Shape shape : {UNIFORM, NEAR_ZERO, NEAR_TOP, CONSTANT}) {
       SCOPED_TRACE("shape " + std::to_string(shape));
@@ -142,7 +143,7 @@ TEST_P(Differential, FastCoderMatchesTheStraightforwardCoderOnEveryShape) {
       EXPECT_EQ(decoded, symbols);
     }
   }
-  code_use_wide(true);
+  platform_limit_path(PATH_WIDE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Alphabets, Differential,

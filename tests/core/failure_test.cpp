@@ -6,6 +6,8 @@
 #include <set>
 
 #include "coder_support.h"
+#include "gateway/gateway.h"
+#include "support/host_fake.h"
 
 namespace {
 
@@ -19,18 +21,22 @@ std::string with_failing_allocation(long n, bool every, Op&& op) {
   return message;
 }
 
-TEST(FailureChannel, KeepsAtMost511CharactersAndNothingOfAnEarlierMessage) {
-  for (size_t length : {0, 1, 511, 512, 2000}) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>('a' + i % 26));
-    EXPECT_EQ(text.substr(0, 511), failure_of([&] { raise_kept_failure("x:y", text.c_str()); })) << length;
-  }
+TEST(FailureChannel, CarriesItsMessageAndCutsItsTextToTheBuffer) {
   EXPECT_EQ("invalid handler", failure_of([] { raise_failure(MSG_INVALID_HANDLE); }));
-  EXPECT_STREQ("kestrel:invalidHandle", failure_identifier);
-  const std::string rest(failure_message + 16, FAILURE_MESSAGE_SIZE - 16);  // nothing left of the long message
-  EXPECT_EQ(std::string(rest.size(), '\0'), rest);
   EXPECT_EQ("Internal: handler '-7' out of bounds to close_encoder",
             failure_of([] { raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, -7); }));
+  char text[8];
+  failure_text(Failure{MSG_INVALID_HANDLE, 0}, text, sizeof text);
+  EXPECT_STREQ("invalid", text);
+}
+
+TEST(FailureChannel, TheFrameReportsEachCallsOwnErrorAndNothingOfAnEarlierOne) {
+  EXPECT_EQ("Unrecognized command", fake_kestrel({"no_such_command"}).error);
+  const FakeResult few = fake_call({});
+  EXPECT_EQ((std::pair<std::string, std::string>{"pochi parametri", "kestrel:fewArguments"}),
+            std::pair(few.error, few.identifier));
+  const std::string rest(failure_message + 15, FAILURE_MESSAGE_SIZE - 15);
+  EXPECT_EQ(std::string(rest.size(), '\0'), rest);
 }
 
 TEST(FailureChannel, EveryMessageHasItsOwnIdentifierInComponentMnemonicForm) {

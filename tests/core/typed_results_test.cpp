@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 
+#include "base/platform.h"
 #include "coder_support.h"
 #include "gateway/gateway.h"
 #include "gateway/numbers.h"
@@ -35,10 +36,10 @@ template <typename Body>
 void on_both_paths(Body&& body) {
   for (bool portable : {true, false}) {
     SCOPED_TRACE(portable ? "plain loops" : "as built");
-    numbers_force_portable(portable);
+    platform_limit_path(portable ? PATH_PLAIN : PATH_WIDE);
     body();
   }
-  numbers_force_portable(false);
+  platform_limit_path(PATH_WIDE);
 }
 
 // Values of type T from the doubles given, with random ones around them so

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "coder/decoder.h"
-#include "gateway/failure.h"
-#include "gateway/heap.h"
+#include "base/failure.h"
+#include "base/heap.h"
 #include "gateway/gateway.h"
-#include "gateway/messages.h"
+#include "base/messages.h"
 #include "reference/reference_coder.h"
 #include "registry/slots.h"
 #include "support/host_fake.h"
@@ -147,8 +147,10 @@ CoreDecoding decode_symbols(int32_t nsym, const void* source, int64_t count_or_o
         result.symbols.push_back(decoder_decode(&decoder, &model));
       }
     }
-  } catch (const Failure&) {
-    result.failure = failure_message;
+  } catch (const Failure& failure) {
+    char text[FAILURE_MESSAGE_SIZE];
+    failure_text(failure, text, FAILURE_MESSAGE_SIZE);
+    result.failure = text;
   }
   if constexpr (REFERENCE) {
     reference_decoder_close(&decoder);

@@ -7,7 +7,7 @@ text = evalc('help kestrel');
 if isempty(strfind(text, 'Fast, exact adaptive arithmetic coding')) || ~isempty(strfind(text, 'not documented'))
   error('help kestrel did not print the help text:\n%s', text);
 end
-rows = regexp(fileread(fullfile(root, 'src', 'gateway', 'messages.cpp')), '\{"(kestrel:\w+)", "', 'tokens');
+rows = regexp(fileread(fullfile(root, 'src', 'base', 'messages.cpp')), '\{"(kestrel:\w+)", "', 'tokens');
 if numel(rows) < 20, error('found only %d rows in the message table', numel(rows)); end
 for i = 1:numel(rows)
   if isempty(regexp(text, ['\W' rows{i}{1} '\W'], 'once'))

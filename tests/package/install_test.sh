@@ -2,12 +2,12 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # Installs kestrel the way Octave users do. Builds the package with
 # scripts/package.sh from a clean clone of the committed tree (so a file
-# left out of a commit fails here), installs it with pkg install -local into
-# a temporary HOME, loads it, checks that help kestrel prints the help text
-# and that the one-call functions (and the private functions they call)
-# round-trip an array, and runs the smoke tests of test('kestrel'): fails
-# unless every one of at least one test passes (pkg's own test command exits
-# 0 even on failures).
+# left out of a commit fails here), and checks it with check_package.m in a
+# temporary HOME: pkg install -local, pkg load, the package's version (and
+# the module's own answer), help kestrel, test of kestrel and of each M
+# function shipped in inst/ (every test passing, at least one each: pkg's
+# test command exits 0 even on failures), a round trip through the
+# one-call pair, news kestrel, citation kestrel and pkg uninstall.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -20,25 +20,6 @@ mkdir "$work/home"
 cd "$work"
 HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config" \
 octave-cli --no-gui --quiet --norc --no-history --eval "
-  pkg('install', '-local', '$tarball');
-  pkg('load', 'kestrel');
-  fprintf('installed: %s, %s\n', which('kestrel'), kestrel('version'));
-  text = evalc('help kestrel');
-  if isempty(strfind(text, 'Fast, exact adaptive arithmetic coding')) || ~isempty(strfind(text, 'not documented'))
-    error('help kestrel did not print the help text:\n%s', text);
-  end
-  fprintf('help kestrel: %d lines, beginning\n', numel(strfind(text, char(10))));
-  lines = strsplit(text, char(10));
-  fprintf('  %s\n', lines{2:4});
-  x = int16([-300 0 7; 12 300 -1]);
-  if ~isequal(kestrel_decompress(kestrel_compress(x)), x)
-    error('kestrel_decompress(kestrel_compress(x)) did not give x back');
-  end
-  fprintf('kestrel_compress: round trip of a %s array from %s\n', class(x), which('kestrel_compress'));
-  [n, nmax] = test('kestrel');
-  fprintf('test kestrel: n = %d, nmax = %d\n', n, nmax);
-  if ~(n == nmax && nmax > 0)
-    test('kestrel', 'verbose');
-    exit(1);
-  end"
+  addpath('$work/clone/tests/package');
+  check_package('$tarball', '$(sed -n 's/^Version: *//p' "$work/clone/DESCRIPTION")');"
 echo "package install: passed"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gateway/failure.h"
-#include "gateway/heap.h"
-#include "gateway/messages.h"
+#include "base/failure.h"
+#include "base/heap.h"
+#include "base/messages.h"
 
 
 static int32_t* reference_model_take_table(int32_t entries) {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "gateway/failure.h"
+#include "base/failure.h"
 #include "gateway/gateway.h"
 #include "gateway/numbers.h"
 

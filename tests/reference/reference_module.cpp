@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The coder operations of the module, carried out by the straightforward
 // coder: linked with the same gateway, slot table and streams instead of the
-// fast coder, it makes kestrel_reference.mex, which the Octave benchmark
-// times beside kestrel.mex. The commands hand over the records of a slot of
+// fast coder, it makes kestrel_reference.mex, which the Octave tests compare
+// with kestrel.mex and the Octave benchmark times beside it. The commands hand over the records of a slot of
 // the coder table; the straightforward records live in tables of their own,
 // at the same index. The fast model keeps the alphabet size and the
 // adaptivity that the commands read.

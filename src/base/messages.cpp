@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "gateway/messages.h"
+#include "base/messages.h"
 
 const Message MESSAGES[MESSAGE_COUNT] = {
     {"kestrel:fewArguments", "pochi parametri"},

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "gateway/heap.h"
+#include "base/heap.h"
 
 #include <cstdint>
 #include <cstdlib>
