@@ -431,16 +431,20 @@ function checks = target_checks(set, entries)
   ratios = cell2mat(entries(:, 2));
   labels = entries(:, 1);
   v2 = ratios(1);
+  partial = '';
   if any(isnan(entries{1, 6}))
     v2 = NaN;
+    if ~isnan(ratios(1))
+      partial = ' [v2 refuses files]';
+    end
   end
   general = 3:7;
   [best, at] = max(ratios(general));
-  checks = {target(sprintf('v2 >= best general (%s %.3f)', labels{general(at)}, best), v2, best)};
+  checks = {target(sprintf('v2 >= best general (%s %.3f)%s', labels{general(at)}, best, partial), v2, best)};
   domain = find(strncmp(labels, 'optipng', 7) | strncmp(labels, 'flac', 4));
   if ~isempty(domain)
     [best, at] = max(ratios(domain));
-    checks{end + 1} = target(sprintf('v2 >= %s (%.3f)', labels{domain(at)}, best), v2, best);
+    checks{end + 1} = target(sprintf('v2 >= %s (%.3f)%s', labels{domain(at)}, best, partial), v2, best);
   end
   if any(strcmp(set.name, {'gray8', 'rgb8', 'img16', 'dem'}))
     v1_sizes = entries{2, 6};
@@ -477,7 +481,7 @@ function print_set(result, set)
             number(row{4}, '%.2f'), row{5});
   end
   for k = 1:numel(result.checks)
-    fprintf('  target %-46s %s\n', result.checks{k}.text, verdict(result.checks{k}.pass));
+    fprintf('  target %-64s %s\n', result.checks{k}.text, verdict(result.checks{k}.pass));
   end
 end
 
@@ -500,7 +504,7 @@ function text = verdict(pass)
 end
 
 function print_summary(results)
-  fprintf('\n== summary: ratios (raw / compressed), and the targets (* over the files v1 accepts)\n');
+  fprintf('\n== summary: ratios (raw / compressed), and the targets (*: over the files it accepts)\n');
   fprintf('%-12s %8s %8s %8s %-23s %-23s  %s\n', 'set', 'MB', 'v2', 'v1', 'best general', 'domain', 'targets');
   for k = 1:numel(results)
     entries = results(k).entries;
@@ -509,12 +513,18 @@ function print_summary(results)
     domain = find(strncmp(entries(:, 1), 'optipng', 7) | strncmp(entries(:, 1), 'flac', 4));
     [dbest, dat] = max(ratios(domain));
     marks = cellfun(@(c) verdict(c.pass), results(k).checks, 'UniformOutput', false);
-    v1 = number(ratios(2), '%.3f');
-    if any(isnan(entries{2, 6})) && ~isnan(ratios(2))
-      v1 = [v1 '*'];   % over the files that version 1 accepts
-    end
+    v2 = partial_mark(ratios(1), entries{1, 6});
+    v1 = partial_mark(ratios(2), entries{2, 6});
     fprintf('%-12s %8.2f %8s %8s %-14s %8.3f %-14s %8.3f  %s\n', results(k).name, results(k).bytes / 1e6, ...
-            number(ratios(1), '%.3f'), v1, entries{2 + at, 1}, best, ...
+            v2, v1, entries{2 + at, 1}, best, ...
             entries{domain(dat), 1}, dbest, strjoin(marks, ' '));
+  end
+end
+
+% A ratio, marked * when it covers only some of the set's files.
+function text = partial_mark(ratio, sizes)
+  text = number(ratio, '%.3f');
+  if any(isnan(sizes)) && ~isnan(ratio)
+    text = [text '*'];
   end
 end
