@@ -17,6 +17,7 @@ std::size_t live_bytes = 0;
 std::size_t peak_bytes = 0;
 long fail_at = 0;  // allocation number that fails first; 0: none
 bool fail_every = false;
+std::size_t byte_limit = SIZE_MAX;  // live bytes the test switch allows; SIZE_MAX: no limit
 
 // Counts one allocation and tells whether the test switch fails it.
 bool heap_should_fail() {
@@ -32,7 +33,7 @@ void heap_count_bytes(std::size_t freed, std::size_t taken) {
 }  // namespace
 
 void* heap_take(std::size_t size) {
-  if (heap_should_fail() || size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+  if (heap_should_fail() || size > heap_room()) return nullptr;
   auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
   if (header == nullptr) return nullptr;
   header->size = size;
@@ -43,9 +44,10 @@ void* heap_take(std::size_t size) {
 
 void* heap_resize(void* block, std::size_t size) {
   if (block == nullptr) return heap_take(size);
-  if (heap_should_fail() || size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+  if (heap_should_fail()) return nullptr;
   BlockHeader* old_header = static_cast<BlockHeader*>(block) - 1;
   std::size_t old_size = old_header->size;
+  if (size > old_size && size - old_size > heap_room()) return nullptr;
   auto* header = static_cast<BlockHeader*>(std::realloc(old_header, sizeof(BlockHeader) + size));
   if (header == nullptr) return nullptr;
   header->size = size;
@@ -64,6 +66,13 @@ void heap_free(void* block) {
 void heap_fail_at(long n, bool every) {
   fail_at = n <= 0 ? 0 : allocations + n;
   fail_every = every;
+}
+
+void heap_limit_bytes(std::size_t limit) { byte_limit = limit; }
+
+std::size_t heap_room() {
+  std::size_t limit = byte_limit < SIZE_MAX - sizeof(BlockHeader) ? byte_limit : SIZE_MAX - sizeof(BlockHeader);
+  return live_bytes < limit ? limit - live_bytes : 0;
 }
 
 long heap_live_blocks() { return live_blocks; }

@@ -23,6 +23,14 @@ void heap_free(void* block);
 // as well. n <= 0 switches failures off.
 void heap_fail_at(long n, bool every);
 
+// Test switch: allocations that would raise the live bytes above limit
+// fail, as when an address-space limit is reached; SIZE_MAX switches it off.
+void heap_limit_bytes(std::size_t limit);
+
+// Bytes that can still be taken before the limit is reached (SIZE_MAX less
+// a block header when there is none).
+std::size_t heap_room();
+
 // Number of blocks taken and not yet freed.
 long heap_live_blocks();
 

@@ -231,13 +231,22 @@ int encoder_encode(EncoderState* state, FrequencyModel* model, int32_t symbol) {
   return 0;
 }
 
-int64_t encoder_output_bound(const EncoderState* state) {
+int64_t encoder_output_size(const EncoderState* state) {
   if (state->stream == nullptr || !state->stream->is_memory) return 0;
   // The finish emits one bit and its pending opposites (bits_to_follow + 1)
   // behind the gathered bits, stages the partly filled byte (or 0x00), and
   // writes every staged byte behind those already in the writer.
   int64_t final_bits = state->gathered_bits + state->bits_to_follow + 2;
   return state->stream->memory->pos + state->staged + final_bits / 8 + 1;
+}
+
+bool encoder_lost_bytes(const EncoderState* state) { return state->broken != 0; }
+
+void encoder_reserve_finish(EncoderState* state) {
+  if (state->broken || state->stream == nullptr || !state->stream->is_memory) return;
+  int64_t room = encoder_output_size(state) - state->stream->memory->pos;
+  if (room > INT32_MAX) raise_failure(MSG_BUFFER_ALLOCATION);
+  stream_reserve(state->stream, static_cast<int32_t>(room));
 }
 
 // Emits the final bits and the last byte, and takes a memory writer's bytes.
@@ -251,7 +260,9 @@ static uint8_t* encoder_flush(EncoderState* state, int32_t* length_out) {
   state->gathered_bits = 0;
   encoder_write_staged(state);
   state->bits_flushed = bits;
-  return stream_take_contents(state->stream, length_out);
+  uint8_t* bytes = stream_take_contents(state->stream, length_out);
+  KESTREL_ASSERT(!state->stream->is_memory || *length_out == bits / 8 + 1);
+  return bytes;
 }
 
 // Closes an encoder's stream when the finish ends, whether it raised or not;
@@ -276,4 +287,15 @@ void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_ou
   }
   *length_out = length;
   if (length > 0) *bytes_out = bytes;
+}
+
+void encoder_close_discarding(EncoderState* state) {
+  if (state->stream != nullptr && state->stream->is_memory) {
+    stream_close(state->stream);
+    state->stream = nullptr;
+    return;
+  }
+  uint8_t* bytes = nullptr;
+  int32_t length = 0;
+  encoder_finish(state, &bytes, &length);  // a file encoder hands back no bytes
 }

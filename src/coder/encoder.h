@@ -72,16 +72,34 @@ void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const in
 // are not counted.
 int64_t encoder_bits_written(const EncoderState* state);
 
-// An upper bound of the number of bytes encoder_finish would hand back if
-// called now (the bytes written so far, the bits held back, the pending
-// follow bits, the final bits and the last byte), at least 1 for a memory
-// encoder; 0 for a file encoder. Changes nothing.
-int64_t encoder_output_bound(const EncoderState* state);
+// The number of bytes encoder_finish would hand back if called now (the
+// bytes written so far, the bits held back, the pending follow bits, the
+// final bits and the last byte): at least 1 for a memory encoder; 0 for a
+// file encoder. Changes nothing.
+int64_t encoder_output_size(const EncoderState* state);
+
+// True once a memory writer could not grow and bytes were lost: such an
+// encoder has nothing to hand back, and its finish raises.
+bool encoder_lost_bytes(const EncoderState* state);
+
+// Makes room in a memory writer for every byte the finish adds, growing it
+// to exactly the size it needs (no doubling), so that encoder_finish then
+// takes no memory. Raises "buffer allocation failure" with the encoder
+// unchanged and still finishable. Nothing for a file encoder or one that
+// lost bytes.
+void encoder_reserve_finish(EncoderState* state);
 
 // Emits the final bits and the last byte, hands back a memory encoder's bytes
 // (*bytes_out: heap copy owned by the caller; *length_out their number) or
 // *length_out 0 for a file, and closes the stream. The stream is closed even
 // when a failure is raised: "buffer allocation failure" (no bytes are handed
-// back), or "Could not write file" when a file lost bytes (what reached the
-// file stays there).
+// back: the encoder had lost bytes, or its last bytes found no room, which
+// encoder_reserve_finish rules out beforehand), or "Could not write file"
+// when a file lost bytes (what reached the file stays there).
 void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out);
+
+// Ends an encoder whose output nobody takes: a memory encoder's stream is
+// closed unfinished, its bytes dropped, which takes no memory and never
+// fails; a file encoder is finished as encoder_finish does (and raises as it
+// does).
+void encoder_close_discarding(EncoderState* state);

@@ -193,8 +193,7 @@ void command_decode(CommandCall& call) {
   if (count < 0) raise_failure(MSG_INVALID_COUNT);
   const ResultClass& result = command_result_class(call);
   if (slot->model.nsym - 1 > result.largest) raise_failure(MSG_CLASS_TOO_NARROW);
-  void* symbols = host_create_typed_row(&call.plhs[0], result.element_class, static_cast<size_t>(count));
-  call.result_kind = RESULT_ARRAY;
+  void* symbols = gateway_create_result_row(call, result.element_class, static_cast<size_t>(count));
   int32_t chunk[NUMBERS_CHUNK];
   for (size_t start = 0; start < static_cast<size_t>(count); start += NUMBERS_CHUNK) {
     size_t length = std::min(NUMBERS_CHUNK, static_cast<size_t>(count) - start);
@@ -204,31 +203,33 @@ void command_decode(CommandCall& call) {
 }
 
 // Closes a memory encoder and hands its bytes back, as signed doubles or,
-// with as_bytes, as uint8. The row is made first, for as many bytes as the
-// encoder can hand back: if the host cannot make it, the encoder stays open
-// and unchanged. It is then cut to the bytes handed back.
-static void command_done_memory(CommandCall& call, int handle, int64_t bound, bool as_bytes) {
+// with as_bytes, as uint8. The row is made first, of exactly the size the
+// encoder hands back, and with it the room for the host's copy of it: if
+// either cannot be had, or the encoder's last bytes find no room, the call
+// fails before anything changed and the encoder stays open, unchanged.
+static void command_done_memory(CommandCall& call, int handle, int64_t size, bool as_bytes) {
   HostClass element_class = as_bytes ? HOST_UINT8 : HOST_DOUBLE;
-  void* row = host_create_typed_row(&call.plhs[0], element_class, static_cast<size_t>(bound));
-  call.result_kind = RESULT_ARRAY;
+  void* row = gateway_create_result_row(call, element_class, static_cast<size_t>(size));
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   close_encoder(handle, &bytes, &count);
   HeapBlock block{bytes};
-  if (count > bound) raise_failure(MSG_INTERNAL_FAULT);
-  if (as_bytes && count > 0) std::memcpy(row, bytes, static_cast<size_t>(count));
+  if (count != size) raise_failure(MSG_INTERNAL_FAULT);
+  if (as_bytes) std::memcpy(row, bytes, static_cast<size_t>(count));
   if (!as_bytes) numbers_bytes_to_signed(bytes, static_cast<size_t>(count), static_cast<double*>(row));
-  host_trim_row(call.plhs[0], static_cast<size_t>(count));
 }
 
-// Closes one coder; a memory encoder hands its bytes back, any other 0.
+// Closes one coder; a memory encoder hands its bytes back, any other 0. An
+// encoder that lost bytes has none to hand back: it is closed without asking
+// the host for any row, and its failure raised.
 static void command_done_one(CommandCall& call, int handle) {
   const CoderSlot& slot = coder_table.slots[handle];
-  int64_t bound = slot.is_decoder ? 0 : encoder_output_bound(&slot.encoder);
-  if (bound > 0) {
-    command_done_memory(call, handle, bound, find_option(call.options, "uint8") != nullptr);
+  int64_t size = slot.is_decoder || encoder_lost_bytes(&slot.encoder) ? 0 : encoder_output_size(&slot.encoder);
+  if (size > 0) {
+    command_done_memory(call, handle, size, find_option(call.options, "uint8") != nullptr);
     return;
   }
+  if (slot.is_decoder || !encoder_lost_bytes(&slot.encoder)) gateway_prepare_scalar(call);
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   close_encoder(handle, &bytes, &count);
@@ -239,6 +240,7 @@ static void command_done_one(CommandCall& call, int handle) {
 void command_done(CommandCall& call) {
   int handle = command_read_handle(call, true);
   if (handle == ALL_HANDLES) {
+    gateway_prepare_scalar(call);
     close_all();
     call.result_value = 0;
     return;

@@ -7,6 +7,7 @@
 
 #include "gateway/commands.h"
 #include "base/failure.h"
+#include "base/heap.h"
 #include "base/messages.h"
 #include "registry/slots.h"
 
@@ -40,19 +41,20 @@ struct CommandRow {
   const char* name;                    // exact, case-sensitive command name; nullptr ends the table
   int code;                            // command code; -1 in the end row
   void (*handler)(CommandCall& call);  // runs the command
+  bool scalar;                         // answers with a scalar, whose row is made before it runs
 };
 
 static const CommandRow COMMAND_TABLE[] = {
-    {"new_encoder", 0, command_new_encoder},
-    {"new_decoder", 1, command_new_decoder},
-    {"bits", 2, command_bits},
-    {"done", 3, command_done},
-    {"encode", 4, command_encode},
-    {"decode", 5, command_decode},
-    {"version", 6, command_version},
-    {"cleanup", 7, command_cleanup},
-    {"max_alphabet_size", 8, command_max_alphabet_size},
-    {nullptr, -1, nullptr},
+    {"new_encoder", 0, command_new_encoder, true},
+    {"new_decoder", 1, command_new_decoder, true},
+    {"bits", 2, command_bits, true},
+    {"done", 3, command_done, false},  // makes its own
+    {"encode", 4, command_encode, true},
+    {"decode", 5, command_decode, false},
+    {"version", 6, command_version, false},
+    {"cleanup", 7, command_cleanup, false},
+    {"max_alphabet_size", 8, command_max_alphabet_size, true},
+    {nullptr, -1, nullptr, false},
 };
 
 static const CommandRow* command_lookup(const char* name) {
@@ -81,10 +83,35 @@ const char* find_option(const char* const* options, const char* key) {
   return nullptr;
 }
 
+// Takes the room for the host's copy of a row of count elements of
+// element_class after the call, in place of any taken before.
+static void gateway_take_copy_room(CommandCall& call, HostClass element_class, std::size_t count) {
+  std::size_t copied = host_copy_after_call(element_class, count);
+  if (copied == 0) return;
+  heap_free(call.copy_room);
+  call.copy_room = heap_take(copied);
+  if (call.copy_room == nullptr) raise_failure(MSG_OUT_OF_MEMORY);
+}
+
+void* gateway_create_result_row(CommandCall& call, HostClass element_class, std::size_t count) {
+  void* row = host_create_typed_row(&call.plhs[0], element_class, count);
+  call.result_kind = RESULT_ARRAY;
+  gateway_take_copy_room(call, element_class, count);
+  return row;
+}
+
+void gateway_prepare_scalar(CommandCall& call) {
+  host_create_row(&call.scalar, 1);
+  gateway_take_copy_room(call, HOST_DOUBLE, 1);
+}
+
 static void gateway_finish(CommandCall& call) {
   switch (call.result_kind) {
     case RESULT_SCALAR:
-      *host_create_row(&call.plhs[0], 1) = call.result_value;
+      if (call.scalar == nullptr) gateway_prepare_scalar(call);
+      *host_row_data(call.scalar) = call.result_value;
+      call.plhs[0] = call.scalar;
+      call.scalar = nullptr;
       break;
     case RESULT_ARRAY:
     case RESULT_NO_OUTPUT:
@@ -103,6 +130,7 @@ static void gateway_run(CommandCall& call) {
   split_options(command, call.options, OPTION_CAPACITY);
   const CommandRow* row = command_lookup(command);
   if (row->code < 0) raise_failure(MSG_UNRECOGNIZED_COMMAND);
+  if (row->scalar) gateway_prepare_scalar(call);
   row->handler(call);
   gateway_finish(call);
 }
@@ -116,6 +144,17 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
   call.result_value = 0;
   call.result_kind = RESULT_SCALAR;
   call.creating = -1;
+  call.copy_room = nullptr;
+  call.scalar = nullptr;
+  // Gives back, as the call returns, the room for the host's copy and a
+  // scalar row the call did not answer with.
+  struct CallRelease {
+    CommandCall& call;  // the call ending
+    ~CallRelease() {
+      heap_free(call.copy_room);
+      if (call.scalar != nullptr) host_destroy_row(call.scalar);
+    }
+  } release{call};
   try {
     command_setup();
     gateway_run(call);
@@ -127,9 +166,11 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
   } catch (const std::bad_alloc&) {
     gateway_report(message_identifier(MSG_OUT_OF_MEMORY), message_text(MSG_OUT_OF_MEMORY));
   } catch (const std::exception& error) {
+    // The host's own errors are its allocation failures; one without an
+    // identifier of its own is reported under the module's.
     char identifier[FAILURE_IDENTIFIER_SIZE];
     host_error_identifier(error, identifier, sizeof identifier);
-    gateway_report(identifier, error.what());
+    gateway_report(identifier[0] != '\0' ? identifier : message_identifier(MSG_OUT_OF_MEMORY), error.what());
   } catch (...) {
     gateway_report(message_identifier(MSG_INTERNAL_FAULT), message_text(MSG_INTERNAL_FAULT));
   }

@@ -6,6 +6,7 @@
 // Failure and are handed back to mexFunction as one message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "gateway/host.h"
@@ -43,6 +44,10 @@ struct CommandCall {
   double result_value;                     // scalar result, initially 0
   ResultKind result_kind;                  // initially RESULT_SCALAR
   int creating;                            // slot of a creation under way, given back if the call fails; -1: none
+  void* copy_room;                         // heap block as large as the host's copy of the result row, held
+                                           // until the call returns; nullptr: none
+  HostArray* scalar;                       // 1-by-1 row made before the command ran, for a scalar result;
+                                           // nullptr: none, or placed in plhs[0]
 };
 
 // Runs one call. Returns false on success; true when the call failed, with
@@ -54,6 +59,22 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
 // The exit hook: closes every coder, completing open file encoders. Never
 // throws; failures met while unloading are contained here.
 void gateway_unload() noexcept;
+
+// Places a new 1-by-count row of element_class in the first output, sets
+// the result kind to array and returns the row's data (nullptr when count is
+// 0). A host that copies its outputs after the call (host_copy_after_call)
+// gets the room for that copy taken here and given back as the call returns,
+// so that the copy fits whenever the row and the room did. Raises the
+// host's error, or "out of memory" (kestrel:outOfMemory) for the room,
+// before the command has changed anything.
+void* gateway_create_result_row(CommandCall& call, HostClass element_class, std::size_t count);
+
+// Makes the row of the call's scalar result, and the room for its copy,
+// before a command changes anything: a command that ends well is then not
+// failed by the host. The frame does it for the commands that always answer
+// with a scalar; done, for the coders that answer 0. Raises as
+// gateway_create_result_row does.
+void gateway_prepare_scalar(CommandCall& call);
 
 // Splits text in place at its last ':' up to capacity-1 times, filling
 // options right to left with the texts behind each ':' and ending the list

@@ -63,13 +63,20 @@ HostNumbers host_numbers(const HostArray* array);
 // allocate it throws its own error, which the gateway reports.
 double* host_create_row(HostArray** out, std::size_t count);
 
+// The data of a row made by host_create_row.
+double* host_row_data(HostArray* row);
+
+// Destroys a row made here that is not handed to the host as an output.
+void host_destroy_row(HostArray* row);
+
 // As host_create_row, for a 1-by-count row of element_class (any class but
 // HOST_OTHER); returns its data, nullptr when count is 0.
 void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count);
 
-// Shortens a row made by host_create_row or host_create_typed_row to its
-// first count elements (count at most its length); they keep their values.
-void host_trim_row(HostArray* row, std::size_t count);
+// Bytes the host allocates after the call to copy a row of count elements
+// of element_class made by host_create_typed_row, before the caller sees
+// it; 0 when it hands the row over as it is.
+std::size_t host_copy_after_call(HostClass element_class, std::size_t count);
 
 // Places a new character row holding text in *out.
 void host_create_string(HostArray** out, const char* text);

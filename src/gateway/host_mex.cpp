@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "mex.h"
@@ -20,6 +21,7 @@
 #include "base/platform.h"
 #include "gateway/gateway.h"
 #include "gateway/host.h"
+#include "gateway/numbers.h"
 
 static const mxArray* host_mx(const HostArray* array) { return (const mxArray*)array; }
 
@@ -100,6 +102,10 @@ double* host_create_row(HostArray** out, std::size_t count) {
   return count == 0 ? nullptr : static_cast<double*>(mxGetData(row));
 }
 
+double* host_row_data(HostArray* row) { return static_cast<double*>(mxGetData((mxArray*)row)); }
+
+void host_destroy_row(HostArray* row) { mxDestroyArray((mxArray*)row); }
+
 static mxClassID host_mx_class(HostClass element_class) {
   switch (element_class) {
     case HOST_DOUBLE: return mxDOUBLE_CLASS;
@@ -117,14 +123,67 @@ static mxClassID host_mx_class(HostClass element_class) {
   return mxDOUBLE_CLASS;
 }
 
+// Octave turns every row made by mxCreate*Matrix into a value of its own
+// when the call returns, copying the elements into a fresh array (its mxArray
+// cannot hand its block over: Octave 7 as Debian builds it lacks the memory
+// resources that would let it), so that such a row needs twice its memory
+// for a moment, after the module has done its work. A row that Octave made
+// itself, through mexCallMATLAB, is an Octave value already and goes back as
+// it is. Rows from this size on are made that way; smaller ones, for which
+// the call costs more than the copy, are made directly and copied.
+#if defined(HAVE_OCTAVE)
+constexpr std::size_t HOST_OWN_VALUE_BYTES = std::size_t(1) << 16;
+
+static const char* host_class_name(HostClass element_class) {
+  switch (element_class) {
+    case HOST_SINGLE: return "single";
+    case HOST_INT8: return "int8";
+    case HOST_UINT8: return "uint8";
+    case HOST_INT16: return "int16";
+    case HOST_UINT16: return "uint16";
+    case HOST_INT32: return "int32";
+    case HOST_UINT32: return "uint32";
+    case HOST_INT64: return "int64";
+    case HOST_UINT64: return "uint64";
+    default: return "double";
+  }
+}
+
+// A row of zeros made by Octave's own zeros (called as a builtin, so that no
+// function of the user's path can stand in for it). Octave reports its
+// failures by exceptions, which reach the gateway.
+static mxArray* host_own_value_row(HostClass element_class, std::size_t count) {
+  mxArray* arguments[4] = {mxCreateString("zeros"), mxCreateDoubleScalar(1),
+                           mxCreateDoubleScalar(static_cast<double>(count)),
+                           mxCreateString(host_class_name(element_class))};
+  mxArray* row = nullptr;
+  int failed = mexCallMATLAB(1, &row, 4, arguments, "builtin");
+  for (mxArray* argument : arguments) mxDestroyArray(argument);
+  if (failed != 0 || row == nullptr || mxGetNumberOfElements(row) != count) throw std::bad_alloc();
+  return row;
+}
+#endif
+
 void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count) {
-  mxArray* row = mxCreateUninitNumericMatrix(1, static_cast<mwSize>(count), host_mx_class(element_class), mxREAL);
+  mxArray* row = nullptr;
+#if defined(HAVE_OCTAVE)
+  if (host_copy_after_call(element_class, count) == 0 && count > 0) row = host_own_value_row(element_class, count);
+#endif
+  if (row == nullptr) row = mxCreateUninitNumericMatrix(1, static_cast<mwSize>(count), host_mx_class(element_class), mxREAL);
   *out = (HostArray*)row;
   return count == 0 ? nullptr : mxGetData(row);
 }
 
-// The data block keeps its size; only the elements past count are dropped.
-void host_trim_row(HostArray* row, std::size_t count) { mxSetN((mxArray*)row, static_cast<mwSize>(count)); }
+std::size_t host_copy_after_call(HostClass element_class, std::size_t count) {
+#if defined(HAVE_OCTAVE)
+  std::size_t bytes = count * numbers_element_size(element_class);
+  return bytes < HOST_OWN_VALUE_BYTES ? bytes : 0;
+#else
+  (void)element_class;
+  (void)count;
+  return 0;  // MATLAB's outputs are its own arrays already
+#endif
+}
 
 void host_create_string(HostArray** out, const char* text) { *out = (HostArray*)mxCreateString(text); }
 

@@ -47,7 +47,8 @@
 %     S = kestrel('decode', H)
 %     S = kestrel('decode', H, COUNT)
 %         Returns the next COUNT symbols (default 1) as a 1-by-COUNT double
-%         row. COUNT 0 gives a 1-by-0 row.
+%         row. COUNT 0 gives a 1-by-0 row. Out of memory for the row, the
+%         call fails before anything is decoded (see "When memory runs out").
 %     S = kestrel('decode:CLASS', H, COUNT)
 %         The same symbols as a row of CLASS: uint8, int8, uint16, int16,
 %         uint32, int32, single or double (the default). Refused, before
@@ -63,14 +64,15 @@
 %         Closes H. A memory encoder returns its bytes as a 1-by-N double row
 %         of signed values -128..127; a file encoder completes its file and
 %         returns 0; a decoder returns 0.
-%         If the result cannot be created (out of memory), the error is
-%         reported and the memory encoder stays open and unchanged: free
-%         memory and call done again, or use done:uint8.
+%         Out of memory, the call fails before anything changed and the
+%         memory encoder stays open, unchanged: free memory and call done
+%         again, or use done:uint8 (see "When memory runs out").
 %     B = kestrel('done:uint8', H)
 %         As done, but a memory encoder's bytes come back as a 1-by-N uint8
 %         row holding 0..255: an eighth of the memory of doubles.
 %     R = kestrel('done', -42)
-%         Closes every coder (memory encoders' bytes are discarded); returns 0.
+%         Closes every coder; returns 0. Memory encoders are dropped
+%         unfinished, their bytes discarded, without taking memory.
 %     kestrel('cleanup')
 %         Closes every coder, like done -42, and returns no value at all.
 %     V = kestrel('version')          returns '1.4.1 2008-05-16 (yyyy-mm-dd)'.
@@ -96,7 +98,8 @@
 %         if ~strcmp(err.identifier, 'kestrel:badInputFile'), rethrow(err); end
 %       end
 %     An error of the host itself (Octave's or MATLAB's own out of memory,
-%     for one) keeps the host's identifier and message.
+%     for one) keeps the host's identifier and message; one the host gives
+%     no identifier is reported as kestrel:outOfMemory, with its message.
 %
 %     kestrel:fewArguments     pochi parametri
 %         no arguments; no handle; no FILE or NSYM
@@ -144,16 +147,42 @@
 %     kestrel:bufferAllocation buffer allocation failure
 %     kestrel:streamAllocation stream allocation failure
 %         out of memory. A memory encoder that could not grow has lost
-%         bytes: every later encode and its done fail the same way, and done
-%         frees it.
+%         bytes: every later encode fails the same way; done frees it
+%         without a result and raises the error; cleanup and unloading close
+%         it without an error and without memory.
 %     kestrel:outOfMemory      out of memory
-%         memory ran out in the module's own C++ code
+%         memory ran out in the module's own C++ code, for a result the
+%         host could not make (then with the host's message, such as
+%         'failed to allocate N bytes of memory'), or for the room of the
+%         host's copy of a result
 %     kestrel:internal         Questo non dovrebbe accadere
 %     kestrel:releaseOutOfBounds  Internal error: handler out of bounds
 %     kestrel:closeOutOfBounds Internal: handler 'N' out of bounds to
 %                              close_encoder
 %         guards against faults of the module itself, which no call
 %         should ever meet
+%
+%   When memory runs out
+%     - done on a memory encoder fails before anything changed and the
+%       encoder stays open, unchanged: after memory is freed, done returns
+%       every byte. It needs room for its result (8 bytes a coded byte for
+%       doubles, 1 for done:uint8; twice that for a result under 64 KiB, see
+%       below) beside the encoder's own bytes; finishing takes only the few
+%       bytes more that the last bits need.
+%     - decode fails before anything is decoded: the decoder stays where it
+%       was, and the same call returns the same symbols once memory is free.
+%       decode:uint8 needs 1 byte a symbol, decode 8; decoding in chunks
+%       (a few million symbols a call) needs only a chunk's room.
+%     - In Octave, a result of 64 KiB or more is made by Octave itself and
+%       handed over without a copy; a smaller one, which Octave copies after
+%       the call, takes the room for that copy during the call. So no call
+%       fails after it has changed a coder: the host's copy fits whenever
+%       the call did.
+%     - A memory encoder that could not grow while encoding has lost bytes
+%       (kestrel:bufferAllocation): done frees it without a result and
+%       raises the error; cleanup and unloading close it without an error
+%       and without memory, as they drop every memory encoder unfinished.
+%     - A failed call returns nothing: a result it had begun is discarded.
 %
 %   Storing a memory encoder's bytes
 %     'done' returns doubles holding SIGNED byte values -128..127. Write them

@@ -2,7 +2,6 @@
 #include "registry/slots.h"
 
 #include "base/failure.h"
-#include "base/heap.h"
 #include "base/messages.h"
 
 CoderTable coder_table;
@@ -63,23 +62,35 @@ void close_encoder(int handle, uint8_t** bytes, int32_t* count) {
   if (handle < 0 || handle >= SLOT_COUNT) raise_failure_with_int(MSG_CLOSE_OUT_OF_BOUNDS, handle);
   CoderSlot* slot = &coder_table.slots[handle];
   if (slot->in_use == 0) return;
+  if (slot->is_decoder == 0) encoder_reserve_finish(&slot->encoder);  // raises with the slot as it was
   SlotRelease release{slot};
   slot_close_coder(slot, bytes, count);
+}
+
+// Closes the coder of one slot whose output nobody takes: a memory encoder
+// is dropped unfinished (which cannot fail), anything else closed as
+// close_encoder does.
+static void close_discarding(int handle) {
+  CoderSlot* slot = &coder_table.slots[handle];
+  if (slot->in_use == 0) return;
+  SlotRelease release{slot};
+  if (slot->is_decoder == 0) {
+    encoder_close_discarding(&slot->encoder);
+  } else {
+    decoder_close(&slot->decoder);
+  }
 }
 
 void close_all() {
   bool failed = false;
   Failure first{};
   for (int handle = 0; handle < SLOT_COUNT; ++handle) {
-    uint8_t* bytes = nullptr;
-    int32_t count = 0;
     try {
-      close_encoder(handle, &bytes, &count);
+      close_discarding(handle);
     } catch (const Failure& failure) {
       if (!failed) first = failure;
       failed = true;
     }
-    if (count > 0) heap_free(bytes);
   }
   if (failed) throw first;
 }

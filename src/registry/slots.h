@@ -51,14 +51,19 @@ void release_slot(int handle);
 
 // Closes the coder in one slot: finishes an encoder or closes a decoder,
 // releases the model and frees the slot. Sets *count to the bytes a memory
-// encoder hands back (*bytes: heap copy owned by the caller; untouched when
-// *count is 0). A free slot is left alone. The slot is freed and its stream
-// and model released even when closing raises a failure ("Could not write
-// file", "buffer allocation failure"). Raises "Internal: handler '%d' out of
-// bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
+// encoder hands back (*bytes: heap block owned by the caller; untouched when
+// *count is 0). A free slot is left alone. A memory encoder whose last bytes
+// find no room raises "buffer allocation failure" before anything changes:
+// the slot stays taken with the encoder as it was, and a later close
+// returns every byte. Any other failure ("Could not write file", "buffer
+// allocation failure" of an encoder that lost bytes) comes after the slot was
+// freed and its stream and model released. Raises "Internal: handler '%d'
+// out of bounds to close_encoder" for a handle outside 0..SLOT_COUNT-1.
 void close_encoder(int handle, uint8_t** bytes, int32_t* count);
 
-// Closes every slot in increasing handle order, discarding the bytes of memory
-// encoders. Every slot is closed even when some fail; the first failure is
-// raised again afterwards.
+// Closes every slot in increasing handle order. Memory encoders are dropped
+// unfinished, their bytes discarded, which takes no memory and cannot fail;
+// file encoders are finished. Every slot is closed even when some fail (a
+// file that could not be written); the first failure is raised again
+// afterwards.
 void close_all();

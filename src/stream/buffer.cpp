@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/checks.h"
 #include "base/failure.h"
 #include "base/heap.h"
 #include "base/messages.h"
@@ -48,6 +49,7 @@ int buffer_put(ByteBuffer* buffer, int byte) {
 }
 
 void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count) {
+  if (count == 0) return;
   if (count > buffer->size - buffer->pos) buffer_grow(buffer, int64_t{buffer->pos} + count);
   std::memcpy(buffer->data + buffer->pos, bytes, static_cast<size_t>(count));
   buffer->pos += count;
@@ -58,6 +60,17 @@ void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count) {
   std::memcpy(bytes, buffer->data + buffer->pos, static_cast<size_t>(held));
   if (held < count) std::memset(bytes + held, 0, static_cast<size_t>(count - held));
   buffer->pos += held;
+}
+
+void buffer_reserve(ByteBuffer* buffer, int32_t count) {
+  KESTREL_ASSERT(count >= 0);
+  if (count <= buffer->size - buffer->pos) return;
+  int64_t size = int64_t{buffer->pos} + count;
+  if (size > INT32_MAX) raise_failure(MSG_BUFFER_ALLOCATION);
+  void* data = heap_resize(buffer->data, static_cast<size_t>(size));
+  if (data == nullptr) raise_failure(MSG_BUFFER_ALLOCATION);
+  buffer->data = static_cast<uint8_t*>(data);
+  buffer->size = static_cast<int32_t>(size);
 }
 
 int buffer_get(ByteBuffer* buffer) {
@@ -85,13 +98,11 @@ uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count) {
 uint8_t* buffer_take_out(ByteBuffer* buffer, int32_t* count) {
   *count = 0;
   if (buffer->pos == 0) return nullptr;
-  auto* empty = static_cast<uint8_t*>(heap_take(0));
-  if (empty == nullptr) raise_failure(MSG_BUFFER_ALLOCATION);
   uint8_t* bytes = buffer->data;
   void* trimmed = heap_resize(bytes, static_cast<size_t>(buffer->pos));
   if (trimmed != nullptr) bytes = static_cast<uint8_t*>(trimmed);
   *count = buffer->pos;
-  buffer->data = empty;
+  buffer->data = nullptr;
   buffer->size = 0;
   buffer->pos = 0;
   return bytes;

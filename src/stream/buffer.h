@@ -11,7 +11,7 @@
 constexpr int32_t BUFFER_GROWTH = 1024;
 
 struct ByteBuffer {
-  uint8_t* data;  // heap block of size bytes, owned by the buffer
+  uint8_t* data;  // heap block of size bytes, owned by the buffer; nullptr once taken out (size 0)
   int32_t size;   // writer: bytes allocated in data; reader: bytes held
   int32_t pos;    // writer: bytes written (next goes to data[pos]); reader: next byte to read
 };
@@ -34,6 +34,12 @@ int buffer_put(ByteBuffer* buffer, int byte);
 // nothing is appended.
 void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count);
 
+// Makes room for count (>= 0) more bytes, growing the block to exactly
+// pos + count bytes when it has less room: the room for a writer's last
+// bytes, which no doubling need pay for. On failure raises "buffer
+// allocation failure" and the buffer keeps its block, size and pos.
+void buffer_reserve(ByteBuffer* buffer, int32_t count);
+
 // Copies the next count (>= 0) bytes into bytes, advancing pos; places past
 // the end read as 0, as buffer_get yields them.
 void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count);
@@ -51,8 +57,7 @@ int buffer_seek(ByteBuffer* buffer, int64_t offset, int whence);
 uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count);
 
 // Hands over the block holding data[0..pos-1], trimmed to pos bytes when the
-// heap allows, and leaves the buffer empty (size and pos 0, a new empty
-// block). *count = pos; nullptr and *count 0 when pos is 0. The caller frees
-// the block with heap_free. Raises
-// "buffer allocation failure" when the new empty block cannot be had.
+// heap allows, and leaves the buffer empty (no block, size and pos 0).
+// *count = pos; nullptr and *count 0 when pos is 0. The caller frees the
+// block with heap_free. Takes no memory and never fails.
 uint8_t* buffer_take_out(ByteBuffer* buffer, int32_t* count);

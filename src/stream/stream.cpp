@@ -150,6 +150,10 @@ int stream_seek(ByteStream* stream, int64_t offset, int whence) {
   return fseeko(stream->file, offset, SEEK_CUR);
 }
 
+void stream_reserve(ByteStream* stream, int32_t count) {
+  if (stream->is_memory) buffer_reserve(stream->memory, count);
+}
+
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
   *count = 0;
   if (!stream->is_memory) return nullptr;

@@ -54,13 +54,19 @@ int stream_get_byte(ByteStream* stream);
 // when a file cannot be positioned there, including a target past its end.
 int stream_seek(ByteStream* stream, int64_t offset, int whence);
 
+// Makes room in a memory writer for count (>= 0) more bytes without
+// doubling (buffer_reserve); nothing for a file stream. Raises "buffer
+// allocation failure" with the stream unchanged.
+void stream_reserve(ByteStream* stream, int32_t count);
+
 // Copy of a memory writer's bytes (heap_take; the caller frees it with
 // heap_free) and *count; nullptr and *count 0 for a file stream or an empty
 // writer. Raises "buffer allocation failure".
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count);
 
 // As stream_contents, but hands over a memory writer's own block instead of
-// a copy, leaving the writer empty: what a writer's last reader uses.
+// a copy, leaving the writer empty: what a writer's last reader uses. Never
+// fails.
 uint8_t* stream_take_contents(ByteStream* stream, int32_t* count);
 
 // Closes the file or frees the buffer, then the record; nullptr is ignored.

@@ -64,15 +64,35 @@ void encoder_encode_symbols(EncoderState* state, FrequencyModel* model, const in
 
 int64_t encoder_bits_written(const EncoderState* state) { return reference_encoder_bits_written(reference_of(state)); }
 
-int64_t encoder_output_bound(const EncoderState* state) {
+int64_t encoder_output_size(const EncoderState* state) {
   const ReferenceEncoder* encoder = reference_of(state);
   if (encoder->stream == nullptr || !encoder->stream->is_memory) return 0;
   int64_t final_bits = (8 - encoder->bits_to_go) + encoder->bits_to_follow + 2;
   return encoder->stream->memory->pos + final_bits / 8 + 1;
 }
 
+bool encoder_lost_bytes(const EncoderState*) { return false; }  // the straightforward writer keeps no such mark
+
+void encoder_reserve_finish(EncoderState* state) {
+  ReferenceEncoder* encoder = reference_of(state);
+  if (encoder->stream == nullptr || !encoder->stream->is_memory) return;
+  stream_reserve(encoder->stream, static_cast<int32_t>(encoder_output_size(state) - encoder->stream->memory->pos));
+}
+
 void encoder_finish(EncoderState* state, uint8_t** bytes_out, int32_t* length_out) {
   reference_encoder_finish(reference_of(state), bytes_out, length_out);
+}
+
+void encoder_close_discarding(EncoderState* state) {
+  ReferenceEncoder* encoder = reference_of(state);
+  if (encoder->stream != nullptr && encoder->stream->is_memory) {
+    stream_close(encoder->stream);
+    encoder->stream = nullptr;
+    return;
+  }
+  uint8_t* bytes = nullptr;
+  int32_t length = 0;
+  reference_encoder_finish(encoder, &bytes, &length);
 }
 
 int decoder_start(DecoderState* state, const void* source, int64_t count_or_offset, int from_memory) {

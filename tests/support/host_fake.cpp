@@ -8,12 +8,15 @@
 
 #include "base/failure.h"
 #include "gateway/gateway.h"
+#include "base/heap.h"
 #include "gateway/numbers.h"
 
 namespace {
 void (*registered_hook)() = nullptr;
 int registrations = 0;
-int rows_to_fail = 0;  // row creations still to fail, set by fake_fail_next_rows
+int rows_to_fail = 0;       // row creations still to fail, set by fake_fail_next_rows
+const char* row_error_identifier = FAKE_NOMEM_IDENTIFIER;  // the identifier they fail with
+bool copies_rows = true;    // rows are copied after the call, set by fake_copy_rows_after_call
 
 // The elements of a numeric row as doubles.
 template <typename T>
@@ -43,7 +46,7 @@ std::vector<double> fake_values(const HostArray& row) {
 }  // namespace
 
 FakeArray fake_text(const std::string& text) {
-  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}});
+  FakeArray array(new HostArray{FAKE_CHAR, HOST_UINT8, text.size(), {}, {}});
   array->bytes.assign(text.begin(), text.end());
   return array;
 }
@@ -53,13 +56,13 @@ FakeArray fake_doubles(const std::vector<double>& values) { return fake_numbers<
 FakeArray fake_double(double value) { return fake_doubles({value}); }
 
 FakeArray fake_logicals(const std::vector<bool>& values) {
-  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}});
+  FakeArray array(new HostArray{FAKE_LOGICAL, HOST_UINT8, values.size(), {}, {}});
   for (bool value : values) array->bytes.push_back(value ? 1 : 0);
   return array;
 }
 
 FakeArray fake_other(FakeKind kind) {
-  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}});
+  FakeArray array(new HostArray{kind, HOST_DOUBLE, 1, {}, {}});
   array->bytes.resize(sizeof(double) * 2);
   return array;
 }
@@ -104,13 +107,20 @@ HostNumbers host_numbers(const HostArray* array) {
   return HostNumbers{array->element_class, array->count == 0 ? nullptr : array->bytes.data(), array->count};
 }
 
+FakeCharge::~FakeCharge() { heap_free(block); }
+
 void* host_create_typed_row(HostArray** out, HostClass element_class, std::size_t count) {
   const std::size_t size = numbers_element_size(element_class);
-  if (rows_to_fail > 0 || size == 0 || count > FAKE_MAX_ROW_BYTES / size) {
-    rows_to_fail = rows_to_fail > 0 ? rows_to_fail - 1 : 0;
+  void* charge = nullptr;
+  if (rows_to_fail > 0) {
+    --rows_to_fail;
+    throw FakeHostError(row_error_identifier, FAKE_NOMEM_MESSAGE);
+  }
+  if (size == 0 || count > FAKE_MAX_ROW_BYTES / size || (charge = heap_take(count * size)) == nullptr) {
     throw FakeHostError(FAKE_NOMEM_IDENTIFIER, FAKE_NOMEM_MESSAGE);
   }
-  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}};
+  auto* row = new HostArray{FAKE_NUMERIC, element_class, count, {}, {}};
+  row->charge.block = charge;
   row->bytes.resize(count * size);
   *out = row;
   return count == 0 ? nullptr : row->bytes.data();
@@ -120,12 +130,20 @@ double* host_create_row(HostArray** out, std::size_t count) {
   return static_cast<double*>(host_create_typed_row(out, HOST_DOUBLE, count));
 }
 
-void host_trim_row(HostArray* row, std::size_t count) {
-  row->count = count;
-  row->bytes.resize(count * numbers_element_size(row->element_class));
+double* host_row_data(HostArray* row) { return reinterpret_cast<double*>(row->bytes.data()); }
+
+void host_destroy_row(HostArray* row) { delete row; }
+
+std::size_t host_copy_after_call(HostClass element_class, std::size_t count) {
+  return copies_rows ? count * numbers_element_size(element_class) : 0;
 }
 
-void fake_fail_next_rows(int count) { rows_to_fail = count; }
+void fake_fail_next_rows(int count, const char* identifier) {
+  rows_to_fail = count;
+  row_error_identifier = identifier;
+}
+
+void fake_copy_rows_after_call(bool copies) { copies_rows = copies; }
 
 void host_create_string(HostArray** out, const char* text) { *out = fake_text(text).release(); }
 
@@ -146,6 +164,10 @@ FakeResult fake_call(const std::vector<const HostArray*>& args) {
                     false, "", {}, HOST_OTHER};
   FakeArray output(outputs[0]);  // the host discards outputs of a failed call
   if (failed || !output) return result;
+  const bool copied_row = copies_rows && output->charge.block != nullptr;
+  if (copied_row && heap_room() < output->bytes.size()) {  // the host's copy, made after the call
+    return FakeResult{FAKE_NOMEM_MESSAGE, FAKE_NOMEM_IDENTIFIER, false, false, "", {}, HOST_OTHER};
+  }
   if (output->kind == FAKE_CHAR) {
     result.is_text = true;
     result.text.assign(output->bytes.begin(), output->bytes.end());

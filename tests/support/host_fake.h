@@ -16,11 +16,23 @@
 
 enum FakeKind { FAKE_NUMERIC, FAKE_CHAR, FAKE_LOGICAL, FAKE_CELL, FAKE_STRUCT, FAKE_FUNCTION, FAKE_SPARSE, FAKE_COMPLEX };
 
+// The module's heap bytes a row of the stand-in host holds (heap_take), so
+// that the heap's test switches fail the host's rows as they fail the
+// module's own blocks.
+struct FakeCharge {
+  void* block = nullptr;  // heap block of the row's size, or nullptr
+  FakeCharge() = default;
+  FakeCharge(const FakeCharge&) = delete;
+  FakeCharge& operator=(const FakeCharge&) = delete;
+  ~FakeCharge();
+};
+
 struct HostArray {
   FakeKind kind;                     // what the host would call the array
   HostClass element_class;           // element type of numeric, char and logical arrays
   std::size_t count;                 // number of elements
   std::vector<unsigned char> bytes;  // the elements' raw storage
+  FakeCharge charge;                 // the heap bytes of a result row; none for arguments
 };
 
 using FakeArray = std::unique_ptr<HostArray>;
@@ -34,7 +46,7 @@ FakeArray fake_other(FakeKind kind);  // cell, struct, function handle, sparse o
 // A numeric array of element type T with the given values.
 template <typename T>
 FakeArray fake_numbers(HostClass element_class, const std::vector<T>& values) {
-  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}});
+  FakeArray array(new HostArray{FAKE_NUMERIC, element_class, values.size(), {}, {}});
   array->bytes.resize(values.size() * sizeof(T));
   if (!values.empty()) std::memcpy(array->bytes.data(), values.data(), array->bytes.size());
   return array;
@@ -81,8 +93,17 @@ constexpr const char* FAKE_NOMEM_IDENTIFIER = "Host:nomem";
 constexpr const char* FAKE_NOMEM_MESSAGE = "out of memory or dimension too large";
 
 // Makes the next count row creations fail as a row above the limit does,
-// whatever their size (0: none).
-void fake_fail_next_rows(int count);
+// whatever their size (0: none), with the given identifier ("" for none, as
+// Octave's mxCreate* give their errors).
+void fake_fail_next_rows(int count, const char* identifier = FAKE_NOMEM_IDENTIFIER);
+
+// Result rows are made from the module's heap (a heap block of their size),
+// so heap_fail_at and heap_limit_bytes fail them too. With copies on (the
+// default), the stand-in host copies the row into a value of its own after
+// the call, as Octave does with the rows it did not make itself: that copy
+// fails, with the host's own error, when the heap has less room than the row
+// (heap_limit_bytes) as the call returns; the failed call's output is lost.
+void fake_copy_rows_after_call(bool copies);
 
 // An error the stand-in host throws itself, as a real host does.
 struct FakeHostError : std::runtime_error {

@@ -29,11 +29,11 @@ mxClassID mxGetClassID(const mxArray* array);
 std::size_t mxGetNumberOfElements(const mxArray* array);
 double mxGetScalar(const mxArray* array);
 void* mxGetData(const mxArray* array);
-void mxSetN(mxArray* array, mwSize columns);
 int mxGetString(const mxArray* array, char* buffer, mwSize length);
 char* mxArrayToString(const mxArray* array);
 char* mxArrayToUTF8String(const mxArray* array);
 void mxFree(void* block);
+void mxDestroyArray(mxArray* array);
 mxArray* mxCreateUninitNumericMatrix(std::size_t rows, std::size_t columns, mxClassID class_id,
                                      mxComplexity complexity);
 mxArray* mxCreateString(const char* text);
