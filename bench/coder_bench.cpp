@@ -2,7 +2,10 @@
 // The coder side by side with the straightforward one, in one run: CPU time
 // per symbol to encode and to decode vectors of symbols through the bulk
 // calls, for five alphabet sizes and four shapes of data, and the ratios
-// (above 1: the coder is faster). Each cell is the median of its repetitions.
+// (above 1: the coder is faster); then the coder again on each lower path
+// this build and processor have (platform_limit_path), beside its best, with
+// the ratio plain / best: what a platform without the vector rows or the
+// wide loops gets. Each cell is the median of its repetitions.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 #include "base/heap.h"
+#include "base/platform.h"
 #include "reference/reference_coder.h"
 
 namespace {
@@ -102,6 +106,42 @@ int32_t decode_reference(int32_t nsym, const std::vector<uint8_t>& bytes, size_t
   return last;
 }
 
+// The paths by name, lowest first: plain loops (arm64 and other processors),
+// SSE2 rows with the baseline loops (Microsoft's compiler on x86-64), and
+// the loops built for BMI1, BMI2 and LZCNT as well (GCC and Clang on x86-64).
+const char* const PATH_NAMES[] = {"plain", "vector", "wide"};
+
+// The current coder on a path below the best, registered as
+// "<op>/<path>/<cell>"; the best path is the "current" coder.
+void register_paths(int32_t nsym, const std::string& cell, const std::shared_ptr<std::vector<int32_t>>& symbols,
+                    const std::shared_ptr<std::vector<uint8_t>>& bytes) {
+  const PlatformPath best = platform_best_path();
+  for (int p = PATH_PLAIN; p < best; ++p) {
+    const PlatformPath path = static_cast<PlatformPath>(p);
+    platform_limit_path(path);
+    bool same = encode_current(nsym, *symbols, SYMBOLS) == *bytes;
+    platform_limit_path(best);
+    if (!same) {
+      std::fprintf(stderr, "the %s path disagrees on %s\n", PATH_NAMES[p], cell.c_str());
+      std::exit(1);
+    }
+    benchmark::RegisterBenchmark(("encode/" + std::string(PATH_NAMES[p]) + "/" + cell).c_str(),
+                                 [=](benchmark::State& state) {
+                                   platform_limit_path(path);
+                                   for (auto _ : state) benchmark::DoNotOptimize(encode_current(nsym, *symbols, SYMBOLS));
+                                   platform_limit_path(best);
+                                   state.counters["symbols"] = static_cast<double>(SYMBOLS);
+                                 });
+    benchmark::RegisterBenchmark(("decode/" + std::string(PATH_NAMES[p]) + "/" + cell).c_str(),
+                                 [=](benchmark::State& state) {
+                                   platform_limit_path(path);
+                                   for (auto _ : state) benchmark::DoNotOptimize(decode_current(nsym, *bytes, SYMBOLS));
+                                   platform_limit_path(best);
+                                   state.counters["symbols"] = static_cast<double>(SYMBOLS);
+                                 });
+  }
+}
+
 using Encode = std::vector<uint8_t> (*)(int32_t, const std::vector<int32_t>&, size_t);
 using Decode = int32_t (*)(int32_t, const std::vector<uint8_t>&, size_t);
 const Encode ENCODERS[] = {encode_reference, encode_current};
@@ -130,6 +170,7 @@ void register_cell(int32_t nsym, int shape) {
                                    state.counters["symbols"] = static_cast<double>(count);
                                  });
   }
+  register_paths(nsym, cell, symbols, bytes);
 }
 
 // The current coder alone on a vector of 10^7 symbols (alphabet 256,
@@ -163,6 +204,30 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 };
 
+// The coder on each path, its best as "current"; 0 where a path is missing.
+void print_paths(const std::map<std::string, double>& ns) {
+  const PlatformPath best = platform_best_path();
+  std::printf("\nCPU ns per symbol by path, median; best path here: %s; ratio = plain / best\n", PATH_NAMES[best]);
+  std::printf("%-6s %-9s | %7s %7s %7s %7s | %7s %7s %7s %7s\n", "nsym", "data", "enc pl", "enc vec", "enc wide",
+              "ratio", "dec pl", "dec vec", "dec wide", "ratio");
+  for (int32_t nsym : ALPHABETS) {
+    for (int shape = 0; shape < 4; ++shape) {
+      std::string cell = std::to_string(nsym) + "/" + SHAPES[shape];
+      double e[3] = {0, 0, 0}, d[3] = {0, 0, 0};
+      for (int p = PATH_PLAIN; p <= best; ++p) {
+        const std::string coder = p == best ? "current" : PATH_NAMES[p];
+        auto found = ns.find("encode/" + coder + "/" + cell);
+        e[p] = found == ns.end() ? 0.0 : found->second;
+        found = ns.find("decode/" + coder + "/" + cell);
+        d[p] = found == ns.end() ? 0.0 : found->second;
+      }
+      if (e[PATH_PLAIN] <= 0 || e[best] <= 0 || d[PATH_PLAIN] <= 0 || d[best] <= 0) continue;
+      std::printf("%-6d %-9s | %7.1f %7.1f %8.1f %6.2fx | %7.1f %7.1f %8.1f %6.2fx\n", nsym, SHAPES[shape], e[0], e[1],
+                  e[2], e[0] / e[best], d[0], d[1], d[2], d[0] / d[best]);
+    }
+  }
+}
+
 void print_ratios(const std::map<std::string, double>& ns) {
   std::printf("\nCPU ns per symbol, median; ratio = reference / current (above 1: current is faster)\n");
   std::printf("%-6s %-9s | %8s %8s %7s | %8s %8s %7s\n", "nsym", "data", "enc ref", "enc cur", "ratio", "dec ref",
@@ -184,6 +249,7 @@ void print_ratios(const std::map<std::string, double>& ns) {
                   e[0] / e[1], d[0], d[1], d[0] / d[1]);
     }
   }
+  print_paths(ns);
   for (const char* name : {"long/encode/256/uniform", "long/decode/256/uniform"}) {
     auto found = ns.find(name);
     if (found != ns.end()) std::printf("%s, 10^7 symbols: %.1f CPU ns per symbol\n", name, found->second);

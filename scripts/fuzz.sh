@@ -1,8 +1,10 @@
 #!/bin/sh
 # SPDX-License-Identifier: BSD-3-Clause
-# Runs one libFuzzer target: scripts/fuzz.sh fuzz_decode [libFuzzer flags...]
-# Builds build-fuzz with clang, ASan and UBSan; new inputs go to a scratch
-# corpus beside the committed one, which seeds it.
+# Runs one libFuzzer target: scripts/fuzz.sh fuzz_decode [libFuzzer flags...],
+# e.g. -max_total_time=3600 for an hour (tests/fuzz/README.md says what each
+# target checks and how to merge what a run found). Builds build-fuzz with
+# clang, ASan and UBSan; new inputs go to a scratch corpus beside the
+# committed one, which seeds it.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh cmake ninja-build clang libclang-rt-dev

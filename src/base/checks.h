@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // KESTREL_ASSERT(condition): checks a claim that a comment makes (a range, a
-// count, an invariant) in builds made with KESTREL_CHECKS (the sanitizer
-// build), and compiles to nothing elsewhere, the module included. A broken
+// count, an invariant) in builds made with KESTREL_CHECKS (the CMake build's
+// core and tests, the sanitizer and fuzz builds), and compiles to nothing
+// elsewhere: the module (src/module.mk's flags) and the benchmarks. A broken
 // claim is a bug of the module, never a caller's error: it aborts.
 #pragma once
 

@@ -26,6 +26,7 @@ static __m128i code_reverse_16(__m128i bytes) {
 #endif
 
 void code_reverse_bytes(uint8_t* bytes, int32_t count) {
+  KESTREL_ASSERT(count >= 0);
   int32_t i = 0;
 #if defined(KESTREL_SSE2)
   for (; i + 16 <= count && platform_path() != PATH_PLAIN; i += 16) {

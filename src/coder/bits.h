@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/checks.h"
 #include "base/platform.h"
 #include "coder/constants.h"
 
@@ -36,18 +37,28 @@ inline bool code_wide_in_use() { return platform_path() == PATH_WIDE; }
 #define CODE_RUN KESTREL_NOINLINE KESTREL_NO_SLP_VECTORIZE
 
 // Leading zero bits of x, which must not be 0: 0..31.
-inline int code_leading_zeros(uint32_t x) { return platform_leading_zeros(x); }
+inline int code_leading_zeros(uint32_t x) {
+  KESTREL_ASSERT(x != 0);
+  return platform_leading_zeros(x);
+}
 
 // Trailing zero bits of x, which must not be 0: 0..31.
-inline int code_trailing_zeros(uint32_t x) { return platform_trailing_zeros(x); }
+inline int code_trailing_zeros(uint32_t x) {
+  KESTREL_ASSERT(x != 0);
+  return platform_trailing_zeros(x);
+}
 
 // Leading zero bits of x, which must not be 0: 0..63.
-inline int code_leading_zeros64(uint64_t x) { return platform_leading_zeros64(x); }
+inline int code_leading_zeros64(uint64_t x) {
+  KESTREL_ASSERT(x != 0);
+  return platform_leading_zeros64(x);
+}
 
 // Number of leading bits on which two code values (0..CODE_TOP) agree,
 // 0..CODE_BITS: the bits the coder has settled. The marker bit below the
 // code bits stops the count at CODE_BITS when the values are equal.
 inline int code_settled_bits(uint32_t low, uint32_t high) {
+  KESTREL_ASSERT(low <= uint32_t{CODE_TOP} && high <= uint32_t{CODE_TOP});
   return code_leading_zeros(((low ^ high) << (32 - CODE_BITS)) | (1u << (31 - CODE_BITS)));
 }
 
@@ -56,6 +67,7 @@ inline int code_settled_bits(uint32_t low, uint32_t high) {
 // high 1), the bits where low holds 1 and high holds 0, counted from the top
 // down. 0..CODE_BITS-1-settled.
 inline int code_follow_run(uint32_t low, uint32_t high, int settled) {
+  KESTREL_ASSERT(low <= high && high <= uint32_t{CODE_TOP} && settled >= 0 && settled <= CODE_BITS);
   uint64_t straddle = (static_cast<uint64_t>(low & ~high) << (64 - CODE_BITS)) << (settled + 1);
   return code_leading_zeros64(~straddle);  // the lowest 31 bits of ~straddle are set
 }
@@ -121,9 +133,13 @@ static_assert(uint64_t{CODE_TOP + 1} * MAX_FREQUENCY * MAX_FREQUENCY < (uint64_t
 constexpr int CODE_RECIPROCAL_SHIFT = 48;
 extern const std::array<uint64_t, MAX_FREQUENCY + 1> CODE_RECIPROCALS;  // ceil(2^48 / total); entry 0 unused
 inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) {
+  KESTREL_ASSERT(range >= 1 && range <= uint32_t{CODE_TOP} + 1 && count <= total && total >= 1 && total <= uint32_t{MAX_FREQUENCY});
   uint64_t scaled_count = uint64_t{count} * CODE_RECIPROCALS[total];
   return static_cast<uint32_t>(platform_multiply_high(uint64_t{range} << (64 - CODE_RECIPROCAL_SHIFT), scaled_count));
 }
 #else
-inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) { return range * count / total; }
+inline uint32_t code_scale(uint32_t range, uint32_t count, uint32_t total) {
+  KESTREL_ASSERT(range >= 1 && range <= uint32_t{CODE_TOP} + 1 && count <= total && total >= 1 && total <= uint32_t{MAX_FREQUENCY});
+  return range * count / total;
+}
 #endif

@@ -60,8 +60,9 @@ struct DecoderState {
 int decoder_start(DecoderState* state, const void* source, int64_t count_or_offset, int from_memory);
 
 // Next symbol, 0..nsym-1; counts it when the model is adaptive. When no
-// symbol fits, prints a dump of the cumulative table to standard output and
-// raises "symbol out of range" with nothing changed. Raises "arithmetic
+// symbol fits, raises "symbol out of range" with nothing changed, having
+// printed a dump of the cumulative table to standard output when the
+// alphabet is empty (nsym 0). Raises "arithmetic
 // decoder bad input file" when it needs a bit of the 15th end-of-file read
 // of a file; the symbol is then abandoned midway, the model is not updated,
 // and every later decode raises the same failure at once.

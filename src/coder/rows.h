@@ -9,7 +9,9 @@
 
 #include <cstdint>
 
+#include "base/checks.h"
 #include "coder/bits.h"
+#include "coder/constants.h"
 
 // The SSE2 steps are built in where the processor has them, and taken
 // unless platform_limit_path asks for the plain path.
@@ -19,9 +21,21 @@
 
 constexpr int32_t ROW_LANES = 16;  // lanes of a row; a power of two
 
+// True when row starts on a 16-byte boundary, as every row must.
+inline bool row_is_aligned(const int16_t* row) { return reinterpret_cast<uintptr_t>(row) % 16 == 0; }
+
+// True when no lane of row exceeds the lane before it (the checks' claim).
+inline bool row_lanes_fall(const int16_t* row) {
+  for (int32_t i = 1; i < ROW_LANES; ++i) {
+    if (row[i] > row[i - 1]) return false;
+  }
+  return true;
+}
+
 // Number of leading lanes of row whose value exceeds c, 0..16. The lanes
 // must not rise from one to the next, so that those lanes form a prefix.
 inline int32_t row_count_above(const int16_t* row, int32_t c) {
+  KESTREL_ASSERT(row_is_aligned(row) && row_lanes_fall(row));
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
     const __m128i* lanes = reinterpret_cast<const __m128i*>(row);
@@ -57,6 +71,8 @@ inline constexpr RowMasks ROW_MASKS = row_make_masks();
 // Adds 1 to every lane of row whose index, counted from first (a multiple of
 // 16 below ROW_MASK_LANES), is below j (0..ROW_MASK_LANES).
 inline void row_increment_below(int16_t* row, int32_t j, int32_t first = 0) {
+  KESTREL_ASSERT(row_is_aligned(row) && j >= 0 && j <= ROW_MASK_LANES);
+  KESTREL_ASSERT(first >= 0 && first < ROW_MASK_LANES && first % ROW_LANES == 0);
   const int16_t* mask = ROW_MASKS.lanes[j] + first;
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
@@ -73,6 +89,8 @@ inline void row_increment_below(int16_t* row, int32_t j, int32_t first = 0) {
 // Subtracts delta (0..MAX_FREQUENCY) from every lane of row whose index,
 // counted from first, is below j, as row_increment_below chooses them.
 inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t first = 0) {
+  KESTREL_ASSERT(row_is_aligned(row) && j >= 0 && j <= ROW_MASK_LANES && delta >= 0 && delta <= MAX_FREQUENCY);
+  KESTREL_ASSERT(first >= 0 && first < ROW_MASK_LANES && first % ROW_LANES == 0);
   const int16_t* mask = ROW_MASKS.lanes[j] + first;
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
@@ -91,6 +109,7 @@ inline void row_subtract_below(int16_t* row, int32_t j, int32_t delta, int32_t f
 // For a row of symbols (16 sums, then 16 counts): sets each sum to the
 // counts of the lanes after it, and returns the sum of all 16 counts.
 inline int32_t row_fill_after(int16_t* row) {
+  KESTREL_ASSERT(row_is_aligned(row));
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
     __m128i* lanes = reinterpret_cast<__m128i*>(row);
@@ -120,6 +139,7 @@ inline int32_t row_fill_after(int16_t* row) {
 
 // Lanes of a row whose value exceeds c, as a bit per lane (lane i at bit i).
 inline uint32_t row_lanes_above(const int16_t* row, int32_t c) {
+  KESTREL_ASSERT(row_is_aligned(row));
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
     const __m128i* lanes = reinterpret_cast<const __m128i*>(row);
@@ -136,6 +156,7 @@ inline uint32_t row_lanes_above(const int16_t* row, int32_t c) {
 // Halves every lane of count (>= 0) lanes, rounding up: (x + 1) >> 1, so that
 // 1 stays 1 and 0 stays 0. count is a multiple of 8.
 inline void row_halve_lanes(int16_t* lanes, int32_t count) {
+  KESTREL_ASSERT(row_is_aligned(lanes) && count >= 0 && count % 8 == 0);
 #if defined(CODE_ROWS_SSE2)
   if (platform_path() != PATH_PLAIN) {
     __m128i* blocks = reinterpret_cast<__m128i*>(lanes);

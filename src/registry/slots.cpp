@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "registry/slots.h"
 
+#include "base/checks.h"
 #include "base/failure.h"
 #include "base/messages.h"
 
@@ -22,6 +23,8 @@ void release_slot(int handle) {
 }
 
 void slot_open(int handle, int32_t nsym, int32_t is_decoder) {
+  KESTREL_ASSERT(handle >= 0 && handle < SLOT_COUNT && coder_table.slots[handle].in_use == 1);
+  KESTREL_ASSERT(is_decoder == 0 || is_decoder == 1);
   CoderSlot* slot = &coder_table.slots[handle];
   slot->encoder.stream = nullptr;
   slot->decoder.stream = nullptr;
@@ -30,6 +33,7 @@ void slot_open(int handle, int32_t nsym, int32_t is_decoder) {
 }
 
 void slot_give_back(int handle) noexcept {
+  KESTREL_ASSERT(handle >= 0 && handle < SLOT_COUNT && coder_table.slots[handle].in_use == 1);
   CoderSlot* slot = &coder_table.slots[handle];
   stream_close(slot->encoder.stream);
   slot->encoder.stream = nullptr;
@@ -50,6 +54,7 @@ struct SlotRelease {
 
 // Ends the coder of a taken slot; its stream is closed whatever happens.
 static void slot_close_coder(CoderSlot* slot, uint8_t** bytes, int32_t* count) {
+  KESTREL_ASSERT(slot->is_decoder == 0 || slot->is_decoder == 1);
   if (slot->is_decoder == 0) {
     encoder_finish(&slot->encoder, bytes, count);
   } else {

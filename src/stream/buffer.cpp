@@ -42,13 +42,20 @@ static void buffer_grow(ByteBuffer* buffer, int64_t needed) {
   buffer->size = static_cast<int32_t>(size);
 }
 
+// True when a buffer's pos lies within its block: 0 <= pos <= size.
+[[maybe_unused]] static bool buffer_is_sound(const ByteBuffer* buffer) {
+  return buffer->size >= 0 && buffer->pos >= 0 && buffer->pos <= buffer->size;
+}
+
 int buffer_put(ByteBuffer* buffer, int byte) {
+  KESTREL_ASSERT(buffer_is_sound(buffer));
   if (buffer->pos == buffer->size) buffer_grow(buffer, int64_t{buffer->pos} + 1);
   buffer->data[buffer->pos++] = static_cast<uint8_t>(byte);
   return byte & 0xFF;
 }
 
 void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count) {
+  KESTREL_ASSERT(buffer_is_sound(buffer) && count >= 0);
   if (count == 0) return;
   if (count > buffer->size - buffer->pos) buffer_grow(buffer, int64_t{buffer->pos} + count);
   std::memcpy(buffer->data + buffer->pos, bytes, static_cast<size_t>(count));
@@ -56,6 +63,7 @@ void buffer_put_bytes(ByteBuffer* buffer, const uint8_t* bytes, int32_t count) {
 }
 
 void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count) {
+  KESTREL_ASSERT(buffer_is_sound(buffer) && count >= 0);
   int32_t held = buffer->size - buffer->pos < count ? buffer->size - buffer->pos : count;
   std::memcpy(bytes, buffer->data + buffer->pos, static_cast<size_t>(held));
   if (held < count) std::memset(bytes + held, 0, static_cast<size_t>(count - held));
@@ -63,7 +71,7 @@ void buffer_get_bytes(ByteBuffer* buffer, uint8_t* bytes, int32_t count) {
 }
 
 void buffer_reserve(ByteBuffer* buffer, int32_t count) {
-  KESTREL_ASSERT(count >= 0);
+  KESTREL_ASSERT(buffer_is_sound(buffer) && count >= 0);
   if (count <= buffer->size - buffer->pos) return;
   int64_t size = int64_t{buffer->pos} + count;
   if (size > INT32_MAX) raise_failure(MSG_BUFFER_ALLOCATION);
@@ -74,11 +82,13 @@ void buffer_reserve(ByteBuffer* buffer, int32_t count) {
 }
 
 int buffer_get(ByteBuffer* buffer) {
+  KESTREL_ASSERT(buffer_is_sound(buffer));
   if (buffer->pos == buffer->size) return 0;
   return buffer->data[buffer->pos++];
 }
 
 int buffer_seek(ByteBuffer* buffer, int64_t offset, int whence) {
+  KESTREL_ASSERT(buffer_is_sound(buffer) && whence >= 0 && whence <= 2);
   int64_t base = whence == 1 ? buffer->pos : whence == 2 ? buffer->size : 0;
   int64_t target = offset < -base ? 0 : offset > buffer->size - base ? buffer->size : base + offset;
   buffer->pos = static_cast<int32_t>(target);
@@ -86,6 +96,7 @@ int buffer_seek(ByteBuffer* buffer, int64_t offset, int whence) {
 }
 
 uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count) {
+  KESTREL_ASSERT(buffer_is_sound(buffer));
   *count = 0;
   if (buffer->pos == 0) return nullptr;
   auto* copy = static_cast<uint8_t*>(heap_take(static_cast<size_t>(buffer->pos)));
@@ -96,6 +107,7 @@ uint8_t* buffer_copy_out(const ByteBuffer* buffer, int32_t* count) {
 }
 
 uint8_t* buffer_take_out(ByteBuffer* buffer, int32_t* count) {
+  KESTREL_ASSERT(buffer_is_sound(buffer));
   *count = 0;
   if (buffer->pos == 0) return nullptr;
   uint8_t* bytes = buffer->data;

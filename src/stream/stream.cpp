@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstring>
+
+#include "base/checks.h"
 #include "base/failure.h"
 #include "base/heap.h"
 #include "base/messages.h"
@@ -93,7 +96,19 @@ static FILE* stream_fopen(const char* path, const char* mode) {
 static FILE* stream_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
 #endif
 
+// True for the modes a file stream opens with: "wb", "ab" or "rb".
+[[maybe_unused]] static bool stream_mode_is_known(const char* mode) {
+  return std::strcmp(mode, "wb") == 0 || std::strcmp(mode, "ab") == 0 || std::strcmp(mode, "rb") == 0;
+}
+
+// True when a stream is one of the two kinds, with the one pointer it uses.
+[[maybe_unused]] static bool stream_is_sound(const ByteStream* stream) {
+  return stream->is_memory == 1 ? stream->memory != nullptr && stream->file == nullptr
+                                : stream->is_memory == 0 && stream->file != nullptr && stream->memory == nullptr;
+}
+
 ByteStream* stream_open_file(const char* path, const char* mode) {
+  KESTREL_ASSERT(stream_mode_is_known(mode));
   ByteStream* stream = stream_take_record();
   FILE* file = stream_fopen(path, mode);
   if (file != nullptr && file_is_directory(file)) {
@@ -109,12 +124,14 @@ ByteStream* stream_open_file(const char* path, const char* mode) {
 }
 
 int stream_put_byte(ByteStream* stream, int byte) {
+  KESTREL_ASSERT(stream_is_sound(stream));
   if (stream->is_memory) return buffer_put(stream->memory, byte);
   int written = std::putc(byte & 0xFF, stream->file);
   return written == EOF ? -1 : written;
 }
 
 int stream_put_bytes(ByteStream* stream, const uint8_t* bytes, int32_t count) {
+  KESTREL_ASSERT(stream_is_sound(stream) && count >= 0);
   if (stream->is_memory) {
     buffer_put_bytes(stream->memory, bytes, count);
     return 0;
@@ -124,6 +141,7 @@ int stream_put_bytes(ByteStream* stream, const uint8_t* bytes, int32_t count) {
 }
 
 int32_t stream_get_bytes(ByteStream* stream, uint8_t* bytes, int32_t count) {
+  KESTREL_ASSERT(stream_is_sound(stream) && count >= 0);
   if (stream->is_memory) {
     buffer_get_bytes(stream->memory, bytes, count);
     return count;
@@ -132,6 +150,7 @@ int32_t stream_get_bytes(ByteStream* stream, uint8_t* bytes, int32_t count) {
 }
 
 int stream_get_byte(ByteStream* stream) {
+  KESTREL_ASSERT(stream_is_sound(stream));
   if (stream->is_memory) return buffer_get(stream->memory);
   return std::getc(stream->file);
 }
@@ -145,22 +164,26 @@ static int stream_seek_file_start(FILE* file, int64_t offset) {
 }
 
 int stream_seek(ByteStream* stream, int64_t offset, int whence) {
+  KESTREL_ASSERT(stream_is_sound(stream) && (whence == 0 || whence == 1));
   if (stream->is_memory) return buffer_seek(stream->memory, offset, whence);
   if (whence == 0) return stream_seek_file_start(stream->file, offset);
   return fseeko(stream->file, offset, SEEK_CUR);
 }
 
 void stream_reserve(ByteStream* stream, int32_t count) {
+  KESTREL_ASSERT(stream_is_sound(stream) && count >= 0);
   if (stream->is_memory) buffer_reserve(stream->memory, count);
 }
 
 uint8_t* stream_contents(const ByteStream* stream, int32_t* count) {
+  KESTREL_ASSERT(stream_is_sound(stream));
   *count = 0;
   if (!stream->is_memory) return nullptr;
   return buffer_copy_out(stream->memory, count);
 }
 
 uint8_t* stream_take_contents(ByteStream* stream, int32_t* count) {
+  KESTREL_ASSERT(stream_is_sound(stream));
   *count = 0;
   if (!stream->is_memory) return nullptr;
   return buffer_take_out(stream->memory, count);
@@ -168,6 +191,7 @@ uint8_t* stream_take_contents(ByteStream* stream, int32_t* count) {
 
 int stream_close(ByteStream* stream) {
   if (stream == nullptr) return 0;
+  KESTREL_ASSERT(stream_is_sound(stream));
   int result = 0;
   if (stream->is_memory) {
     buffer_release(stream->memory);

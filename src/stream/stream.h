@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Byte streams: the one channel through which the coder moves bytes, one at a
-// time. A stream is a file (standard I/O, binary mode) or a memory buffer;
-// every operation picks its branch by is_memory alone.
+// Byte streams: the one channel through which the coder moves bytes. The
+// coder moves blocks: the encoder writes its staging area (up to 256 bytes,
+// ENCODER_STAGED_BYTES) with stream_put_bytes, the decoder reads ahead 128
+// bytes at a time (DECODER_INPUT_BYTES) with stream_get_bytes.
+// stream_put_byte, stream_get_byte and stream_contents serve only the
+// straightforward coder of the tests and the tests themselves. A stream is a
+// file (standard I/O, binary mode) or a memory buffer; every operation picks
+// its branch by is_memory alone.
 #pragma once
 
 #include <cstdint>

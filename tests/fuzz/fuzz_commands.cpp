@@ -6,9 +6,11 @@
 // memory encoder hands back. Each input ends by using every open coder once,
 // closing them all, and checking that nothing leaked.
 //
-// Input: calls, each a name byte (0xA5 fills the table), an options byte, a
-// shape byte (argument count; bit 3: argument 1 is not the command text) and
-// the arguments, each a kind byte and a data byte, some with more data.
+// Choices (fuzz_producer.h; this target has no payload, every byte is a
+// choice): calls until the input is used up (at most 200), each a name
+// (0xA5 fills the table), an options number, a shape (argument count; bit 3:
+// argument 1 is not the command text) and the arguments, each a kind and a
+// data number, some with more data.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -63,13 +65,13 @@ Arg typed_arg(const std::vector<double>& values) {
   return numeric_arg(fake_numbers<T>(CLASS, elements), std::vector<double>(elements.begin(), elements.end()));
 }
 
-Arg make_arg(FuzzInput& in) {
+Arg make_arg(FuzzProducer* in) {
   static Arg (*const typed[])(const std::vector<double>&) = {
       typed_arg<float, HOST_SINGLE>,    typed_arg<int8_t, HOST_INT8>,     typed_arg<uint8_t, HOST_UINT8>,
       typed_arg<int16_t, HOST_INT16>,   typed_arg<uint16_t, HOST_UINT16>, typed_arg<int32_t, HOST_INT32>,
       typed_arg<uint32_t, HOST_UINT32>, typed_arg<int64_t, HOST_INT64>,   typed_arg<uint64_t, HOST_UINT64>,
       typed_arg<double, HOST_DOUBLE>};
-  const int kind = in.byte() % 12, x = in.byte();
+  const int kind = static_cast<int>(producer_number(in, 0, 11)), x = static_cast<int>(producer_number(in, 0, 255));
   std::vector<double> values;
   switch (kind) {
     case 0: {  // an open handle, or a small number when none is open
@@ -87,7 +89,7 @@ Arg make_arg(FuzzInput& in) {
       values = {double(x % 8)};
       break;
     case 3:  // small integers, some negative, in an array of any numeric class
-      for (int i = 0; i < x % 5; ++i) values.push_back(static_cast<int8_t>(in.byte()) % 16);
+      for (int i = 0; i < x % 5; ++i) values.push_back(static_cast<int8_t>(producer_number(in, 0, 255)) % 16);
       return typed[x / 5 % 10](values);
     case 4:
       break;  // an empty array
@@ -113,10 +115,13 @@ Arg make_arg(FuzzInput& in) {
       return Arg{fake_other(other), false, numeric, false, {}, numeric ? 0 : INT32_MIN, ""};
     }
     case 9:  // symbols, with fractions when x is odd
-      for (int i = 0; i < x % 24; ++i) values.push_back(in.byte() % 16 + (x & 1 ? 0.5 : 0));
+      for (int i = 0; i < x % 24; ++i) values.push_back(producer_number(in, 0, 15) + (x & 1 ? 0.5 : 0));
       break;
     case 10:  // bytes, signed when x is odd
-      for (int i = 0; i < x % 24; ++i) values.push_back(x & 1 ? static_cast<int8_t>(in.byte()) : in.byte());
+      for (int i = 0; i < x % 24; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(producer_number(in, 0, 255));
+        values.push_back(x & 1 ? static_cast<int8_t>(byte) : byte);
+      }
       break;
     default:
       values.assign(5000, x % 4);  // more symbols than the command converts at once
@@ -285,13 +290,15 @@ void fill_table() {
   FUZZ_CHECK(kcall(command, name, nsym).values == std::vector<double>{-1}, "creation in a full table");
 }
 
-void run_call(FuzzInput& in) {
-  const int name = in.byte(), options = in.byte(), shape = in.byte();
+void run_call(FuzzProducer* in) {
+  const int name = static_cast<int>(producer_number(in, 0, 255));
+  const int options = static_cast<int>(producer_number(in, 0, 255));
+  const int shape = static_cast<int>(producer_number(in, 0, 255));
   if (name == 0xA5) return fill_table();
   std::string text = NAMES[name % 13];
   static const char* const pieces[] = {":a", ":>", ":s=", ":", ":x", ":append"};
   for (int bit = 0; bit < 6; ++bit) {
-    if (options >> bit & 1) text += pieces[bit] + std::string(bit == 2 ? OFFSETS[in.byte() % 8] : "");
+    if (options >> bit & 1) text += pieces[bit] + std::string(bit == 2 ? OFFSETS[producer_number(in, 0, 7)] : "");
   }
   const size_t colons = std::count(text.begin(), text.end(), ':');
   if (options >> 6 == 1) text += std::string(15 - std::min<size_t>(15, colons), ':');  // exactly 15 options
@@ -364,11 +371,11 @@ void use_and_close_all() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInput in{data, size};
+  FuzzProducer in = producer_make(data, size);
   FUZZ_CHECK(table_is_empty(), "a coder is open before the input");
   const long heap_before = heap_live_blocks();
-  for (int calls = 0; in.left() > 0 && calls < 200; ++calls) {
-    run_call(in);
+  for (int calls = 0; producer_left(&in) > 0 && calls < 200; ++calls) {
+    run_call(&in);
     check_table();
   }
   use_and_close_all();

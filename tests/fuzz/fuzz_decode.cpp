@@ -4,14 +4,15 @@
 // and text of any failure with those of the straightforward decoder, which
 // takes its bits one at a time and keeps its model as a simple table.
 //
-// Input: mode (bit 0: file, bit 1: through the commands, bits 2-4: form of the
-// bytes argument, bits 4-7 all set: a long run), nsym (2 bytes), count (3
-// bytes), offset (2 bytes), then the bytes.
+// Choices (fuzz_producer.h, from the end of the input): file or memory,
+// through the core or the commands, the form of the commands' bytes
+// argument, a long run (one input in 16), nsym, count and offset; the front
+// is the bytes to decode.
 #include "fuzz_support.h"
 
 namespace {
 
-constexpr int64_t MAX_COUNT = 100000;
+constexpr uint32_t MAX_COUNT = 100000;
 // Work per input, in symbols times (nsym + 32): the straightforward decoder
 // searches and updates its model linearly. A long run takes some milliseconds under
 // the sanitizers, a short one far less.
@@ -69,15 +70,16 @@ void decode_through_commands(const std::string& path, int64_t offset, const Fake
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInput in{data, size};
-  const int mode = in.byte();
-  const bool from_file = mode & 1;
-  const int32_t nsym = static_cast<int32_t>(in.u16() % (MAX_UNIFORM_ALPHABET + 1));
-  int64_t count = in.u16();
-  count = (count | int64_t(in.byte()) << 16) % (MAX_COUNT + 1);
-  count = std::min(count, ((mode >> 4) == 15 ? LONG_BUDGET : SHORT_BUDGET) / (nsym + 32));
-  const uint32_t raw_offset = in.u16();
-  const std::vector<uint8_t> bytes = in.take(in.left());
+  FuzzProducer in = producer_make(data, size);
+  const bool from_file = producer_flag(&in);
+  const bool through_commands = producer_flag(&in);
+  const int form = static_cast<int>(producer_number(&in, 0, 7));
+  const bool long_run = producer_number(&in, 0, 15) == 15;
+  const int32_t nsym = static_cast<int32_t>(producer_number(&in, 0, MAX_UNIFORM_ALPHABET));
+  int64_t count = producer_number(&in, 0, MAX_COUNT);
+  count = std::min(count, (long_run ? LONG_BUDGET : SHORT_BUDGET) / (nsym + 32));
+  const uint32_t raw_offset = producer_number(&in, 0, 0xFFFF);
+  const std::vector<uint8_t> bytes = producer_take_rest(&in);
   const int64_t offset = static_cast<int64_t>(raw_offset % (bytes.size() + 24)) - 8;  // -8 .. size+15
   const std::string path = from_file ? scratch_dir() + "/decode.bin" : "";
   if (from_file) write_bytes(path, bytes);
@@ -95,9 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decode_straightforwardly();
   }
   auto run = [&] {
-    if (mode & 2)
-      return decode_through_commands(path, offset, fake_double(nsym), bytes_argument(bytes, mode >> 2 & 7), count,
-                                     expected);
+    if (through_commands)
+      return decode_through_commands(path, offset, fake_double(nsym), bytes_argument(bytes, form), count, expected);
     const CoreDecoding actual =
         from_file ? decode_symbols<false>(nsym, path.c_str(), offset, 0, count)
                   : decode_symbols<false>(nsym, bytes.data(), static_cast<int64_t>(bytes.size()), 1, count);

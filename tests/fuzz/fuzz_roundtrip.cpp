@@ -6,11 +6,12 @@
 // bit count), the bytes before the appended stream must stay, and every
 // decoder must give back exactly the symbols.
 //
-// Input: nsym - 1 (2 bytes, taken modulo 16382), flags (bit 0: append to a
-// missing file when there is no prefix, bit 1: bytes to truncate in the new
-// file, bits 2-3: spelling of the options, bit 4: bytes fed back as 0..255,
-// bits 5-7: all set for a long run), repeat, prefix length, chunk count, the
-// chunk bytes, the prefix, then the symbols (1 byte each, 2 above 256).
+// Choices (fuzz_producer.h, from the end of the input): nsym, whether to
+// append to a missing file when there is no prefix, whether the new file
+// holds bytes to truncate, the spelling of the append option, whether the
+// bytes are fed back as 0..255, a long run (one input in 8), the repeat
+// count, the prefix length and 1 to 8 chunk bytes. The front is the prefix,
+// then the symbols (1 byte each, 2 above 256).
 #include <algorithm>
 #include <cstdio>
 
@@ -75,20 +76,28 @@ void expect_zero(const FakeResult& result, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInput in{data, size};
-  const int32_t nsym = static_cast<int32_t>(1 + in.u16() % MAX_UNIFORM_ALPHABET);
-  const int flags = in.byte();
-  const size_t repeat = 1 + in.byte() % 64;
-  const size_t prefix_length = in.byte();
-  std::vector<uint8_t> chunks = in.take(1 + in.byte() % 8);
-  if (chunks.empty()) chunks.push_back(0);
-  const std::vector<uint8_t> prefix = in.take(prefix_length);
+  FuzzProducer in = producer_make(data, size);
+  const int32_t nsym = static_cast<int32_t>(producer_number(&in, 1, MAX_UNIFORM_ALPHABET));
+  const bool append_missing = producer_flag(&in);
+  const bool truncate_new = producer_flag(&in);
+  const int spelling = static_cast<int>(producer_number(&in, 0, 3));
+  const bool fed_unsigned = producer_flag(&in);
+  const bool long_run = producer_number(&in, 0, 7) == 7;
+  const size_t repeat = producer_number(&in, 1, 64);
+  const size_t prefix_length = producer_number(&in, 0, 255);
+  std::vector<uint8_t> chunks(producer_number(&in, 1, 8));
+  for (uint8_t& chunk : chunks) chunk = static_cast<uint8_t>(producer_number(&in, 0, 255));
+  const std::vector<uint8_t> prefix = producer_take_front(&in, prefix_length);
   std::vector<int32_t> symbols;
-  while (in.left() > 0) symbols.push_back(static_cast<int32_t>((nsym <= 256 ? in.byte() : in.u16()) % nsym));
+  while (producer_left(&in) > 0) {
+    uint32_t value = producer_front_byte(&in);
+    if (nsym > 256) value |= uint32_t{producer_front_byte(&in)} << 8;
+    symbols.push_back(static_cast<int32_t>(value % static_cast<uint32_t>(nsym)));
+  }
   for (size_t i = 0, n = symbols.size(); i < n * (repeat - 1) && symbols.size() < MAX_SYMBOLS; ++i) {
     symbols.push_back(symbols[i]);
   }
-  const int64_t budget = (flags >> 5) == 7 ? LONG_BUDGET : SHORT_BUDGET;
+  const int64_t budget = long_run ? LONG_BUDGET : SHORT_BUDGET;
   const int64_t halving_work = 2 * nsym / (MAX_FREQUENCY + 1 - nsym);  // a halving's share of each update
   int64_t work = 0;
   for (size_t i = 0; i < symbols.size(); ++i) {
@@ -110,12 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const std::string new_path = scratch_dir() + "/new.bin", append_path = scratch_dir() + "/append.bin";
-  if ((flags & 1) && prefix.empty()) {
+  if (append_missing && prefix.empty()) {
     std::remove(append_path.c_str());
   } else {
     write_bytes(append_path, prefix);
   }
-  write_bytes(new_path, (flags & 2) ? std::vector<uint8_t>{1, 2, 3} : std::vector<uint8_t>{});
+  write_bytes(new_path, truncate_new ? std::vector<uint8_t>{1, 2, 3} : std::vector<uint8_t>{});
   static const char* const append_options[] = {":a", ":append", ":s=3:a", "::a"};
   const long heap_before = heap_live_blocks();
   FUZZ_CHECK(table_is_empty(), "a coder is open before the input");
@@ -125,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeResult created[] = {
       kcall(fake_text("new_encoder"), fake_text(""), nsym_arg),
       kcall(fake_text("new_encoder"), fake_text(new_path), nsym_arg),
-      kcall(fake_text(std::string("new_encoder") + append_options[flags >> 2 & 3]), fake_text(append_path), nsym_arg)};
+      kcall(fake_text(std::string("new_encoder") + append_options[spelling]), fake_text(append_path), nsym_arg)};
   for (int h = 0; h < 3; ++h) {
     FUZZ_CHECK(created[h].error.empty() && created[h].values == std::vector<double>{double(h)}, created[h].error);
   }
@@ -153,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Decoders 0 (memory), 1 (new file) and 2 (behind the prefix).
   std::vector<double> row = done.values;
-  if (flags & 16) {
+  if (fed_unsigned) {
     for (double& value : row) value = static_cast<uint8_t>(static_cast<int8_t>(value));
   }
   created[0] = kcall(fake_text("new_decoder"), fake_text(""), nsym_arg, fake_doubles(row));

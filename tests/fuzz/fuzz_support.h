@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Helpers shared by the fuzz targets: reading the input, calling the module
+// Helpers shared by the fuzz targets: the producer of their choices
+// (fuzz_producer.h), calling the module
 // through the stand-in host, the texts the module may report, a per-process
 // scratch directory, coding through the module's coder and through the
 // straightforward one of tests/reference, and capturing the decoder's dump.
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "coder/decoder.h"
+#include "fuzz_producer.h"
 #include "base/failure.h"
 #include "base/heap.h"
 #include "gateway/gateway.h"
@@ -33,23 +35,6 @@
       std::abort();                                                                                                  \
     }                                                                                                                \
   } while (0)
-
-// Reads the input front to back; past its end every byte is 0.
-struct FuzzInput {
-  const uint8_t* data;
-  size_t size, pos = 0;
-  uint8_t byte() { return pos < size ? data[pos++] : 0; }
-  uint32_t u16() {
-    const uint32_t low = byte();
-    return low | uint32_t(byte()) << 8;
-  }
-  size_t left() const { return size - pos; }
-  std::vector<uint8_t> take(size_t n) {
-    n = std::min(n, left());
-    pos += n;
-    return std::vector<uint8_t>(data + pos - n, data + pos);
-  }
-};
 
 // One call of kestrel(args...).
 template <typename... Args>
