@@ -163,7 +163,7 @@ function compare_with_huffman()
           'near-0, nsym 256', make_symbols(256, 'near-0', n), 256;
           'residual, nsym 256', residual, 256;
           '12-bit sine, nsym 4096', sine, 4096};
-  for k = 1:rows(sets)
+  for k = 1:size(sets, 1)
     [name, x, nsym] = sets{k, :};
     counts = accumarray(x(:) + 1, 1, [nsym 1])';
     p = counts(counts > 0) / n;
