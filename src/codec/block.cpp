@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "base/platform.h"
 #include "codec/lpc.h"
 #include "codec/range_coder.h"
 
@@ -33,7 +34,8 @@ void models_reset(ResidualModels* m) {
   for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
 }
 
-inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }
+// Bits of v without its leading zeros: 0..64.
+inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - platform_leading_zeros64(v); }
 
 // Residual x - pred of width bits as a signed number of that width.
 inline int64_t reduce(uint64_t difference, int32_t width) {
@@ -335,7 +337,7 @@ int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
   uint64_t any = 0;
   for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
   if (any == 0) return 0;
-  int32_t s = __builtin_ctzll(any);
+  int32_t s = platform_trailing_zeros64(any);
   return s < width ? s : width - 1;
 }
 
