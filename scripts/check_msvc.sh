@@ -9,10 +9,12 @@
 # for the few C and C++ library headers the core includes. Compiled, never
 # linked. clang-cl defines some of GCC's macros that Microsoft's compiler
 # lacks; those the platform header could read are undefined here (clang's
-# own intrinsic headers need __x86_64__). Left out: stream/stream.cpp (the
-# Windows file API needs the SDK's windows.h), and the codec's block and
-# container code with its command handler, which need std::vector and
-# std::thread; the MinGW-w64 build of scripts/cross.sh compiles and runs them.
+# own intrinsic headers need __x86_64__). Left out, and compiled and run by
+# the MinGW-w64 build of scripts/cross.sh instead: stream/stream.cpp (the
+# Windows file API needs the SDK's windows.h), and the array codec's block
+# and container code and its commands, which need the C++ library's
+# containers and threads that no stand-in here provides; its bit tricks come
+# from base/platform.h. Its checksum and linear prediction are compiled here.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh clang clang-tools

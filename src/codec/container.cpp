@@ -180,17 +180,23 @@ int32_t save_values(const int64_t* x, uint64_t count, CodecArray* a, uint64_t fi
 }
 
 // Runs work(b) for b = 0..blocks-1 on threads (the calling thread among
-// them); the calling thread also runs wait_turn between its own blocks.
+// them, and the only one that reports progress).
+// When the system refuses a thread, the blocks go to those already started
+// (at the least the calling thread): the bytes are the same either way.
 template <typename Work>
 void run_blocks(uint64_t blocks, int32_t threads, Work& work) {
   std::atomic<uint64_t> next{0};
   auto loop = [&]() {
     for (uint64_t b = next++; b < blocks; b = next++) work(b);
   };
-  std::vector<std::thread> pool;
   uint64_t extra = static_cast<uint64_t>(threads) - 1;
   if (extra > blocks - 1) extra = blocks - 1;
-  for (uint64_t t = 0; t < extra; ++t) pool.emplace_back(loop);
+  std::vector<std::thread> pool;
+  try {
+    pool.reserve(extra);
+    for (uint64_t t = 0; t < extra; ++t) pool.emplace_back(loop);
+  } catch (...) {
+  }
   loop();
   for (auto& thread : pool) thread.join();
 }
