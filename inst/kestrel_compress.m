@@ -106,9 +106,10 @@ function bytes = kestrel_compress(x, varargin)
 %        (4 bits) and the 16-bit coefficients of their prediction, as raw
 %        bits. Each residual (the element minus its
 %        prediction, modulo 2^width of the class) is coded in a context given
-%        by the magnitudes of the residuals next to it: a zero flag, the
-%        sign, the bit length of its magnitude in unary, the bit below the
-%        leading one, then the bits below that as they are.
+%        by the magnitudes of the residuals next to it: its class (0 for
+%        zero, else 1 + the bit length of its magnitude minus 1) in unary
+%        up or down from a start the context sets, the sign, the bit below
+%        the leading one, then the bits below that as they are.
 %   A container decodes only if every checksum matches and each coded
 %   block's decoder ends exactly at its payload's last byte. The largest
 %   expansion a container can claim: 2^20 elements of 8 bytes for 16 bytes

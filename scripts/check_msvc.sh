@@ -11,9 +11,10 @@
 # lacks; those the platform header could read are undefined here (clang's
 # own intrinsic headers need __x86_64__). Left out, and compiled and run by
 # the MinGW-w64 build of scripts/cross.sh instead: stream/stream.cpp (the
-# Windows file API needs the SDK's windows.h), and the array codec (codec/
-# and its commands), which needs the C++ library's containers and threads
-# that no stand-in here provides; its bit tricks come from base/platform.h.
+# Windows file API needs the SDK's windows.h), and the array codec's block
+# and container code and its commands, which need the C++ library's
+# containers and threads that no stand-in here provides; its bit tricks come
+# from base/platform.h. Its checksum and linear prediction are compiled here.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh clang clang-tools
@@ -27,7 +28,9 @@ SOURCES=$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' src/module.mk |
           sed -n 's/^KESTREL_CORE_SOURCES[[:space:]]*=//p')
 count=0
 for source in $SOURCES; do
-  case $source in stream/stream.cpp | codec/* | gateway/codec_commands.cpp) continue ;; esac
+  case $source in
+    stream/stream.cpp | codec/block.cpp | codec/container.cpp | gateway/codec_commands.cpp) continue ;;
+  esac
   object="$OUT/$(echo "$source" | tr / _ | sed 's/\.cpp$/.obj/')"
   # shellcheck disable=SC2086
   $CL --target=x86_64-pc-windows-msvc /std:c++17 /O2 /EHsc /W4 /WX /c /clang:-ffreestanding \

@@ -137,6 +137,21 @@ inline int platform_leading_zeros64(uint64_t x) {
 #endif
 }
 
+// Trailing zero bits of x: 0..63.
+inline int platform_trailing_zeros64(uint64_t x) {
+#if defined(KESTREL_GNU)
+  return __builtin_ctzll(x);
+#elif defined(KESTREL_ZERO_COUNTS)
+  unsigned long index;
+  _BitScanForward64(&index, x);
+  return static_cast<int>(index);
+#else
+  int bits = 0;
+  for (; (x & 1u) == 0; x >>= 1) ++bits;
+  return bits;
+#endif
+}
+
 // ---- The high 64 bits of the 128-bit product a * b, where the compiler has
 // it in one step (KESTREL_MULTIPLY_HIGH).
 #if defined(KESTREL_GNU) && defined(__SIZEOF_INT128__)

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/checks.h"
+#include "base/platform.h"
 #include "codec/lpc.h"
 #include "codec/range_coder.h"
 
@@ -16,9 +17,10 @@ constexpr uint32_t MAGNITUDE_CAP = 1u << 30;     // residual magnitudes kept for
 
 // The adaptive models of one context.
 struct ContextModels {
-  BitModel zero;             // r == 0
+  BitModel above;            // class s >= its context's start
   BitModel sign;             // r < 0
-  BitModel unary[CLASSES];   // bit length L of |r|-1 in unary: "L > k"
+  BitModel up[CLASSES];      // from the start up: "s > k"
+  BitModel down[CLASSES];    // below the start: "s < k"
   BitModel top[CLASSES];     // per L >= 2: the bit below the leading one
 };
 
@@ -28,12 +30,13 @@ struct ResidualModels {
 };
 
 void models_reset(ResidualModels* m) {
-  BitModel* p = &m->context[0].zero;
+  BitModel* p = &m->context[0].above;
   std::size_t n = sizeof(ResidualModels) / sizeof(BitModel);
   for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
 }
 
-inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }
+// Bits of v without its leading zeros: 0..64.
+inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - platform_leading_zeros64(v); }
 
 // Residual x - pred of width bits as a signed number of that width.
 inline int64_t reduce(uint64_t difference, int32_t width) {
@@ -55,33 +58,35 @@ inline uint32_t magnitude(int64_t r) {
   return m > MAGNITUDE_CAP ? MAGNITUDE_CAP : static_cast<uint32_t>(m);
 }
 
+// The median edge predictor, written for conditional moves.
 inline int64_t med(int64_t a, int64_t b, int64_t c) {
   int64_t lo = a < b ? a : b, hi = a < b ? b : a;
-  if (c >= hi) return lo;
-  if (c <= lo) return hi;
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
+  int64_t plane = static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
+  int64_t inner = c <= lo ? hi : plane;
+  return c >= hi ? lo : inner;
 }
 
-// MED at position p of a block that starts a column of R rows; the first
-// column of the block and the first row take the one neighbour they have.
-inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R) {
-  if (p < R) return p % R == 0 ? 0 : x[p - 1];
-  if (p % R == 0) return x[p - R];
+// MED at position p (row = p % R) of a block that starts a column of R
+// rows; the first column of the block and the first row take the one
+// neighbour they have.
+inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t row) {
+  if (p < R) return row == 0 ? 0 : x[p - 1];
+  if (row == 0) return x[p - R];
   return med(x[p - 1], x[p - R], x[p - R - 1]);
 }
 
 template <int32_t PRED>
-inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s) {
+inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s, uint64_t row) {
   if (PRED == PRED_NONE) return 0;
   if (PRED == PRED_PREVIOUS) return p == 0 ? 0 : x[p - 1];
   if (PRED == PRED_LINEAR) {
     if (p < 2) return p == 0 ? 0 : x[p - 1];
     return static_cast<int64_t>(2 * static_cast<uint64_t>(x[p - 1]) - static_cast<uint64_t>(x[p - 2]));
   }
-  if (PRED == PRED_MED || p < s.plane) return predict_med(x, p, s.rows);
+  if (PRED == PRED_MED || p < s.plane) return predict_med(x, p, s.rows, row);
   uint64_t q = p - s.plane;
-  return static_cast<int64_t>(static_cast<uint64_t>(predict_med(x, p, s.rows)) + static_cast<uint64_t>(x[q]) -
-                              static_cast<uint64_t>(predict_med(x, q, s.rows)));
+  return static_cast<int64_t>(static_cast<uint64_t>(predict_med(x, p, s.rows, row)) + static_cast<uint64_t>(x[q]) -
+                              static_cast<uint64_t>(predict_med(x, q, s.rows, row)));
 }
 
 // The context of position p from the magnitudes of the residuals before it.
@@ -102,28 +107,58 @@ inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R) {
   return c < CONTEXTS - 1 ? c : CONTEXTS - 1;
 }
 
-inline void residual_encode(RangeEncoder* e, ContextModels& c, int64_t r) {
+// The class of a residual's magnitude |r| that the models code first:
+// 0 for r == 0, else 1 + the bit length of |r| - 1, 1..CLASSES. A context
+// c starts its search at class_start(c), near the classes its residuals
+// usually have, so that a class costs few binary decisions.
+inline int32_t class_start(int32_t c) { return c > 2 ? c - 2 : 0; }
+
+// The class s from start: "s >= start", then up from start in unary ("s > k")
+// or down from start - 1 ("s < k").
+inline void class_encode(RangeEncoder* e, ContextModels& c, int32_t start, int32_t s) {
+  if (start > 0) range_encode_bit(e, &c.above, s >= start);
+  if (s >= start) {
+    for (int32_t k = start; k < s; ++k) range_encode_bit(e, &c.up[k], 1);
+    if (s < CLASSES) range_encode_bit(e, &c.up[s], 0);
+  } else {
+    for (int32_t k = start - 1; k > s; --k) range_encode_bit(e, &c.down[k], 1);
+    if (s > 0) range_encode_bit(e, &c.down[s], 0);
+  }
+}
+
+inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
+  int32_t s = start;
+  if (start > 0 && range_decode_bit(d, &c.above) == 0) {
+    s = start - 1;
+    while (s > 0 && range_decode_bit(d, &c.down[s]) != 0) --s;
+  } else {
+    while (s < CLASSES && range_decode_bit(d, &c.up[s]) != 0) ++s;
+  }
+  return s;
+}
+
+// r in context c: its class, then for r != 0 the sign and the bit below
+// the leading one of |r| - 1 (modelled) and the bits below that (raw).
+inline void residual_encode(RangeEncoder* e, ContextModels& c, int32_t start, int64_t r) {
   if (r == 0) {
-    range_encode_bit(e, &c.zero, 0);
+    class_encode(e, c, start, 0);
     return;
   }
-  range_encode_bit(e, &c.zero, 1);
-  range_encode_bit(e, &c.sign, r < 0);
   uint64_t u = (r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1;
   int32_t L = bit_length(u);
-  for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &c.unary[k], 1);
-  if (L < CLASSES - 1) range_encode_bit(e, &c.unary[L], 0);
+  class_encode(e, c, start, L + 1);
+  range_encode_bit(e, &c.sign, r < 0);
   if (L >= 2) {
     range_encode_bit(e, &c.top[L], static_cast<uint32_t>(u >> (L - 2)) & 1);
     range_encode_raw(e, u, L - 2);
   }
 }
 
-inline int64_t residual_decode(RangeDecoder* d, ContextModels& c) {
-  if (range_decode_bit(d, &c.zero) == 0) return 0;
+inline int64_t residual_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
+  int32_t s = class_decode(d, c, start);
+  if (s == 0) return 0;
   uint32_t negative = range_decode_bit(d, &c.sign);
-  int32_t L = 0;
-  while (L < CLASSES - 1 && range_decode_bit(d, &c.unary[L]) != 0) ++L;
+  int32_t L = s - 1;
   uint64_t u = L == 0 ? 0 : uint64_t{1} << (L - 1);
   if (L >= 2) {
     u |= static_cast<uint64_t>(range_decode_bit(d, &c.top[L])) << (L - 2);
@@ -158,22 +193,23 @@ template <int32_t PRED>
 void encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* e,
                  ResidualModels* models) {
   bool after_run = !runs;
-  for (uint64_t p = 0; p < s.count; ++p) {
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
     int32_t c = context_of<PRED>(m, p, s.rows);
     if (c == 0 && !after_run) {
       uint64_t q = p;
       while (q < s.count && r == 0) {
         m[q++] = 0;
-        if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s)), width);
+        if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width);
       }
       run_encode(e, models->run, q - p, s.count - p);
       if (q == s.count) return;
       p = q;
+      row = p % s.rows;
       c = context_of<PRED>(m, p, s.rows);
     }
     after_run = c == 0 || !runs;
-    residual_encode(e, models->context[c], r);
+    residual_encode(e, models->context[c], class_start(c), r);
     m[p] = magnitude(r);
   }
 }
@@ -183,23 +219,24 @@ template <int32_t PRED>
 bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeDecoder* d,
                  ResidualModels* models) {
   bool after_run = !runs;
-  for (uint64_t p = 0; p < s.count; ++p) {
+  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
     int32_t c = context_of<PRED>(m, p, s.rows);
     if (c == 0 && !after_run) {
       uint64_t n = run_decode(d, models->run, s.count - p);
       if (n > s.count - p) return false;
       for (uint64_t q = p; q < p + n; ++q) {
         m[q] = 0;
-        x[q] = restore(static_cast<uint64_t>(predict<PRED>(x, q, s)), width, s.is_signed);
+        x[q] = restore(static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width, s.is_signed);
       }
       p += n;
+      row = p % s.rows;
       if (p == s.count) return true;
       c = context_of<PRED>(m, p, s.rows);
     }
     after_run = c == 0 || !runs;
-    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[c])), width);
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[c], class_start(c))), width);
     m[p] = magnitude(r);
-    x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s)) + static_cast<uint64_t>(r), width, s.is_signed);
+    x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s, row)) + static_cast<uint64_t>(r), width, s.is_signed);
   }
   return true;
 }
@@ -210,7 +247,7 @@ template <int32_t PRED>
 uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
   uint64_t step = s.count / ESTIMATE_SAMPLES + 1, bits = 0;
   for (uint64_t p = 0; p < s.count; p += step) {
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width);
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width);
     bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
   }
   return bits;
@@ -222,7 +259,7 @@ template <int32_t PRED>
 bool mostly_zero(const int64_t* x, const BlockShape& s, int32_t width) {
   uint64_t step = s.count / ESTIMATE_SAMPLES + 1, zeros = 0, seen = 0;
   for (uint64_t p = 0; p < s.count; p += step, ++seen) {
-    zeros += reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s)), width) == 0;
+    zeros += reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width) == 0;
   }
   return 2 * zeros > seen;
 }
@@ -302,7 +339,8 @@ void encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stere
       for (int32_t k = 0; k < c.order; ++k) range_encode_raw(e, static_cast<uint16_t>(c.coefficient[k]), LPC_COEFFICIENT_BITS);
     }
     int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)), width);
-    residual_encode(e, models->context[context_of<PRED_LPC>(m, p, s.rows)], r);
+    int32_t context = context_of<PRED_LPC>(m, p, s.rows);
+    residual_encode(e, models->context[context], class_start(context), r);
     m[p] = magnitude(r);
   }
 }
@@ -321,7 +359,8 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
         c.coefficient[k] = static_cast<int16_t>(static_cast<uint16_t>(range_decode_raw(d, LPC_COEFFICIENT_BITS)));
       }
     }
-    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context_of<PRED_LPC>(m, p, s.rows)])), width);
+    int32_t context = context_of<PRED_LPC>(m, p, s.rows);
+    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
     m[p] = magnitude(r);
     x[p] = restore(static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)) + static_cast<uint64_t>(r), width,
                    s.is_signed);
@@ -335,7 +374,7 @@ int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
   uint64_t any = 0;
   for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
   if (any == 0) return 0;
-  int32_t s = __builtin_ctzll(any);
+  int32_t s = platform_trailing_zeros64(any);
   return s < width ? s : width - 1;
 }
 

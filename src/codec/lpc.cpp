@@ -3,6 +3,34 @@
 
 #include <cmath>
 
+namespace {
+
+// r[0..max_order] = the sums of w[i] w[i - lag] over i = lag..count-1, four
+// lags at a time in independent sums (r has room for max_order + 4 lags).
+void autocorrelate(const double* w, uint64_t count, int32_t max_order, double* r) {
+  for (int32_t lag = 0; lag <= max_order; lag += 4) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    uint64_t first = static_cast<uint64_t>(lag) + 3;
+    for (uint64_t i = first; i < count; ++i) {
+      s0 += w[i] * w[i - lag];
+      s1 += w[i] * w[i - lag - 1];
+      s2 += w[i] * w[i - lag - 2];
+      s3 += w[i] * w[i - lag - 3];
+    }
+    for (uint64_t i = static_cast<uint64_t>(lag); i < first && i < count; ++i) {
+      s0 += w[i] * w[i - lag];
+      if (i >= static_cast<uint64_t>(lag) + 1) s1 += w[i] * w[i - lag - 1];
+      if (i >= static_cast<uint64_t>(lag) + 2) s2 += w[i] * w[i - lag - 2];
+    }
+    r[lag] = s0;
+    r[lag + 1] = s1;
+    r[lag + 2] = s2;
+    r[lag + 3] = s3;
+  }
+}
+
+}  // namespace
+
 LpcCoefficients lpc_fit(const int64_t* y, uint64_t count) {
   LpcCoefficients result{0, 0, {}};
   int32_t max_order = count > 4 * LPC_MAX_ORDER ? LPC_MAX_ORDER : static_cast<int32_t>(count / 4);
@@ -14,12 +42,8 @@ LpcCoefficients lpc_fit(const int64_t* y, uint64_t count) {
     double t = (static_cast<double>(i) - half) / (half + 1);
     w[i] = static_cast<double>(y[i]) * (1 - t * t);
   }
-  double r[LPC_MAX_ORDER + 1];
-  for (int32_t lag = 0; lag <= max_order; ++lag) {
-    double s = 0;
-    for (uint64_t i = static_cast<uint64_t>(lag); i < count; ++i) s += w[i] * w[i - lag];
-    r[lag] = s;
-  }
+  double r[LPC_MAX_ORDER + 4];
+  autocorrelate(w, count, max_order, r);
   if (!(r[0] > 0)) return result;
   r[0] *= 1 + 1e-9;
   // Levinson-Durbin; keeps the coefficients of the order of least estimated cost.

@@ -27,18 +27,19 @@ struct BitModel {
 };
 constexpr uint16_t BIT_MODEL_MATURE = 16;
 
+// The adaptation shift of a model that has seen 0..BIT_MODEL_MATURE bits.
+constexpr uint8_t BIT_MODEL_SHIFT[BIT_MODEL_MATURE + 1] = {
+    PROB_SHIFT_FIRST,     PROB_SHIFT_FIRST,     PROB_SHIFT_FIRST + 1, PROB_SHIFT_FIRST + 1, PROB_SHIFT_FIRST + 2,
+    PROB_SHIFT_FIRST + 2, PROB_SHIFT_FIRST + 2, PROB_SHIFT_FIRST + 2, PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST - 1,
+    PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST - 1,
+    PROB_SHIFT_LAST - 1,  PROB_SHIFT_LAST};
+
+// Moves the model towards bit (0 or 1), without a branch on it.
 inline void bit_model_update(BitModel* m, uint32_t bit) {
-  int32_t shift = m->seen >= BIT_MODEL_MATURE ? PROB_SHIFT_LAST
-                  : m->seen >= 8             ? PROB_SHIFT_LAST - 1
-                  : m->seen >= 4             ? PROB_SHIFT_FIRST + 2
-                  : m->seen >= 2             ? PROB_SHIFT_FIRST + 1
-                                             : PROB_SHIFT_FIRST;
+  uint32_t shift = BIT_MODEL_SHIFT[m->seen], prob = m->prob, ones = 0 - bit;
   m->seen = static_cast<uint16_t>(m->seen + (m->seen < BIT_MODEL_MATURE));
-  if (bit == 0) {
-    m->prob = static_cast<uint16_t>(m->prob + (((1u << PROB_BITS) - m->prob) >> shift));
-  } else {
-    m->prob = static_cast<uint16_t>(m->prob - (m->prob >> shift));
-  }
+  uint32_t up = ((1u << PROB_BITS) - prob) >> shift, down = prob >> shift;
+  m->prob = static_cast<uint16_t>(prob + (up & ~ones) - (down & ones));
 }
 constexpr int32_t RANGE_RAW_CHUNK = 16;     // raw bits coded per step, at most
 
@@ -69,13 +70,9 @@ inline void range_shift_low(RangeEncoder* e) {
 }
 
 inline void range_encode_bit(RangeEncoder* e, BitModel* model, uint32_t bit) {
-  uint32_t bound = (e->range >> PROB_BITS) * model->prob;
-  if (bit == 0) {
-    e->range = bound;
-  } else {
-    e->low += bound;
-    e->range -= bound;
-  }
+  uint32_t bound = (e->range >> PROB_BITS) * model->prob, ones = 0 - bit;
+  e->low += bound & ones;
+  e->range = ((e->range - bound) & ones) | (bound & ~ones);
   bit_model_update(model, bit);
   while (e->range < RANGE_TOP) {
     e->range <<= 8;
@@ -128,15 +125,9 @@ inline bool range_decoder_ended(const RangeDecoder* d) { return d->overrun == 0 
 
 inline uint32_t range_decode_bit(RangeDecoder* d, BitModel* model) {
   uint32_t bound = (d->range >> PROB_BITS) * model->prob;
-  uint32_t bit;
-  if (d->code < bound) {
-    d->range = bound;
-    bit = 0;
-  } else {
-    d->code -= bound;
-    d->range -= bound;
-    bit = 1;
-  }
+  uint32_t bit = d->code >= bound, ones = 0 - bit;
+  d->code -= bound & ones;
+  d->range = ((d->range - bound) & ones) | (bound & ~ones);
   bit_model_update(model, bit);
   while (d->range < RANGE_TOP) {
     d->range <<= 8;
