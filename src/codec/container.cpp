@@ -258,6 +258,8 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
       if (as_bits) slot.bytes[0] |= METHOD_FLOAT_BITS;
     } catch (const std::bad_alloc&) {
       slot.failure = MSG_OUT_OF_MEMORY;
+    } catch (...) {  // nothing may leave a worker thread: it would end the session
+      slot.failure = MSG_INTERNAL_FAULT;
     }
     std::lock_guard<std::mutex> held(lock);
     slot.done = true;
@@ -370,6 +372,8 @@ void codec_decompress(const uint8_t* bytes, const CodecHeader& h, CodecArray* a,
       }
     } catch (const std::bad_alloc&) {
       failure = MSG_OUT_OF_MEMORY;
+    } catch (...) {  // nothing may leave a worker thread: it would end the session
+      failure = MSG_INTERNAL_FAULT;
     }
     failures[b] = failure;
     if (failure >= 0) aborted = true;
