@@ -236,7 +236,8 @@ function code = class_code(x)
   code = find(strcmp(class(x), CLASSES));
   if isempty(code) || issparse(x) || ~isreal(x)
     error('kestrel:unsupportedInput', ['kestrel_compress: X must be a real, full numeric, logical ' ...
-          'or char array (it is a %s%s)'], ternary(issparse(x), 'sparse ', ''), class(x));
+          'or char array (it is a %s%s%s)'], ternary(issparse(x), 'sparse ', ''), ...
+          ternary(~isreal(x), 'complex ', ''), class(x));
   end
 end
 
