@@ -58,10 +58,6 @@ double host_get_scalar(const HostArray* array);
 // The elements of any array, for reading by class.
 HostNumbers host_numbers(const HostArray* array);
 
-// Number of rows of an array (its first dimension); its elements are stored
-// a column after another, each of this many.
-std::size_t host_rows(const HostArray* array);
-
 // Places a new 1-by-count real double row in *out and returns its data
 // (nullptr when count is 0); its elements are not initialised, and the
 // caller writes them all before the call ends well. A host that cannot
@@ -100,8 +96,8 @@ int host_array_class(const HostArray* array);
 // Bytes of one character of the host's char arrays (1 in Octave, 2 in MATLAB).
 std::size_t host_char_bytes();
 
-// The number of dimensions (2 or more) and, when it is at most capacity,
-// the size in dims.
+// The number of dimensions (2 or more); the first capacity of them (all of
+// them when there are no more) in dims.
 int host_array_dims(const HostArray* array, std::uint64_t* dims, int capacity);
 
 // The array's data, its elements in storage order (nullptr when empty).

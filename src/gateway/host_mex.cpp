@@ -94,7 +94,6 @@ HostNumbers host_numbers(const HostArray* array) {
   return numbers;
 }
 
-std::size_t host_rows(const HostArray* array) { return mxGetM(host_mx(array)); }
 
 double* host_create_row(HostArray** out, std::size_t count) {
   // Left uninitialised: the gateway writes every element before the call

@@ -77,7 +77,9 @@ ModelRequest models_read_request(const CommandCall& call) {
     return request;
   }
   HostNumbers numbers = host_numbers(call.prhs[2]);
-  size_t rows = host_rows(call.prhs[2]);
+  std::uint64_t first_dimension = 0;
+  host_array_dims(call.prhs[2], &first_dimension, 1);
+  size_t rows = numbers.count == 0 ? 0 : static_cast<size_t>(first_dimension);
   if (numbers.element_class == HOST_OTHER || rows == 0 || rows > static_cast<size_t>(MAX_UNIFORM_ALPHABET)) {
     raise_failure(MSG_INVALID_MODELS);
   }

@@ -102,11 +102,6 @@ double host_get_scalar(const HostArray* array) {
   return std::numeric_limits<double>::quiet_NaN();
 }
 
-std::size_t host_rows(const HostArray* array) {
-  if (array->count == 0) return 0;
-  return array->dims.empty() ? 1 : static_cast<std::size_t>(array->dims[0]);
-}
-
 FakeArray fake_matrix(std::size_t rows, const std::vector<double>& values) {
   FakeArray array = fake_doubles(values);
   array->dims = {rows, rows == 0 ? 0 : values.size() / rows};

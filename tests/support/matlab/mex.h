@@ -27,7 +27,6 @@ bool mxIsSparse(const mxArray* array);
 bool mxIsComplex(const mxArray* array);
 mxClassID mxGetClassID(const mxArray* array);
 std::size_t mxGetNumberOfElements(const mxArray* array);
-std::size_t mxGetM(const mxArray* array);
 double mxGetScalar(const mxArray* array);
 void* mxGetData(const mxArray* array);
 int mxGetString(const mxArray* array, char* buffer, mwSize length);
