@@ -4,7 +4,10 @@
 // codec/range_coder.h, unary from its context's start) and the coder's way
 // (one symbol through a bank of adaptive FrequencyModels, one per context,
 // counted by increments of 1, 24 or 32, over the classes 0..width the block's
-// values allow, 0..top as a header byte could say, or all 65).
+// values allow, 0..top as a header byte could say, or all 65). The bulk
+// calls take every context up front; a codec's decoder learns the next
+// context from the residual it has just decoded and so calls once per
+// symbol, which the last way measures.
 // Per set: bytes, bits per element, CPU ns per element to encode and to
 // decode (median of the repetitions, the ways taken in turn within each), and
 // each coder's ratios to the codec's way; then the bytes of one skewed,
@@ -235,10 +238,15 @@ struct Way {
   bool binary;        // the codec's way
   int32_t nsym;       // bank: the alphabet; 0: classes 0..width, the block's; -1: 0..top, as a header could say
   int32_t increment;  // bank: model increment
+  bool single;        // bank: one call per symbol, as a decoder whose next context needs this symbol makes them
 };
-const Way WAYS[] = {{"(a) binary, codec", true, 0, 0},          {"(b) bank inc=1", false, 0, 1},
-                    {"(b) bank inc=24", false, 0, 24},          {"(b) bank inc=32", false, 0, 32},
-                    {"(b) bank inc=32 nsym=top+1", false, -1, 32}, {"(b) bank inc=32 nsym=65", false, CLASSES + 1, 32}};
+const Way WAYS[] = {{"(a) binary, codec", true, 0, 0, false},
+                    {"(b) bank inc=1", false, 0, 1, false},
+                    {"(b) bank inc=24", false, 0, 24, false},
+                    {"(b) bank inc=32", false, 0, 32, false},
+                    {"(b) bank inc=32 nsym=top+1", false, -1, 32, false},
+                    {"(b) bank inc=32 nsym=65", false, CLASSES + 1, 32, false},
+                    {"(b) inc=32, 1 per call", false, 0, 32, true}};
 constexpr int WAY_COUNT = sizeof WAYS / sizeof WAYS[0];
 
 // CONTEXTS class models at their start, as models_reset leaves them.
@@ -272,12 +280,13 @@ bool binary_decode(const Block& b, const std::vector<uint8_t>& bytes) {
   return range_decoder_ended(&d) && classes == b.classes;
 }
 
-std::vector<uint8_t> bank_encode(const Block& b, int32_t nsym, int32_t increment) {
+std::vector<uint8_t> bank_encode(const Block& b, int32_t nsym, int32_t increment, bool single = false) {
   ModelBank bank{};
   bank_init(&bank, nsym, CONTEXTS, 0, nullptr, 0, 1, increment);
   EncoderState e;
   encoder_start(&e, "", "w");
-  encoder_encode_bank(&e, &bank, b.classes.data(), b.contexts.data(), b.classes.size());
+  std::size_t n = b.classes.size(), step = single ? 1 : n;
+  for (std::size_t i = 0; i < n; i += step) encoder_encode_bank(&e, &bank, &b.classes[i], &b.contexts[i], step);
   uint8_t* bytes = nullptr;
   int32_t count = 0;
   encoder_finish(&e, &bytes, &count);
@@ -287,13 +296,14 @@ std::vector<uint8_t> bank_encode(const Block& b, int32_t nsym, int32_t increment
   return out;
 }
 
-bool bank_decode(const Block& b, const std::vector<uint8_t>& bytes, int32_t nsym, int32_t increment) {
+bool bank_decode(const Block& b, const std::vector<uint8_t>& bytes, int32_t nsym, int32_t increment, bool single = false) {
   ModelBank bank{};
   bank_init(&bank, nsym, CONTEXTS, 0, nullptr, 0, 1, increment);
   std::vector<int32_t> classes(b.classes.size());
   DecoderState d;
   decoder_start(&d, bytes.data(), static_cast<int64_t>(bytes.size()), 1);
-  decoder_decode_bank(&d, &bank, classes.data(), b.contexts.data(), classes.size());
+  std::size_t n = classes.size(), step = single ? 1 : n;
+  for (std::size_t i = 0; i < n; i += step) decoder_decode_bank(&d, &bank, &classes[i], &b.contexts[i], step);
   decoder_close(&d);
   bank_release(&bank);
   return classes == b.classes;
@@ -301,10 +311,10 @@ bool bank_decode(const Block& b, const std::vector<uint8_t>& bytes, int32_t nsym
 
 int32_t way_nsym(const Way& w, const Block& b) { return w.nsym > 0 ? w.nsym : w.nsym == 0 ? b.width + 1 : b.top + 1; }
 std::vector<uint8_t> way_encode(const Way& w, const Block& b) {
-  return w.binary ? binary_encode(b) : bank_encode(b, way_nsym(w, b), w.increment);
+  return w.binary ? binary_encode(b) : bank_encode(b, way_nsym(w, b), w.increment, w.single);
 }
 bool way_decode(const Way& w, const Block& b, const std::vector<uint8_t>& bytes) {
-  return w.binary ? binary_decode(b, bytes) : bank_decode(b, bytes, way_nsym(w, b), w.increment);
+  return w.binary ? binary_decode(b, bytes) : bank_decode(b, bytes, way_nsym(w, b), w.increment, w.single);
 }
 
 // ---- Measurement ----
