@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/checks.h"
 #include "base/failure.h"
 #include "codec/block.h"
 #include "codec/crc32.h"
@@ -87,8 +88,8 @@ uint64_t channel_unit(int32_t ndims, const uint64_t* dims, uint64_t count) {
 int32_t layout_of(const CodecArray& a, int32_t requested) {
   uint64_t unit = channel_unit(a.ndims, a.dims, a.count);
   if (unit == 0 || unit > CODEC_BLOCK_TARGET || requested == CODEC_LAYOUT_STORAGE) return CODEC_LAYOUT_STORAGE;
-  bool rows = requested == CODEC_LAYOUT_CHANNELS || a.count > CODEC_BLOCK_TARGET;
-  return rows ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_STORAGE;
+  bool channels = requested == CODEC_LAYOUT_CHANNELS || a.count > CODEC_BLOCK_TARGET;
+  return channels ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_STORAGE;
 }
 
 // Elements per block, at most CODEC_BLOCK_TARGET; 1 for an empty array.
@@ -143,10 +144,12 @@ struct BlockPlace {
   uint64_t stride;  // layout 1: the elements of a channel
 };
 
-// Block b (0..M-1) of grid g.
+// Block b (0..M-1) of grid g (whose B, under layout 1, is a multiple of
+// the line's elements times the channels).
 BlockPlace place_of(const BlockGrid& g, uint64_t b) {
   if (g.layout == CODEC_LAYOUT_CHANNELS) {
     uint64_t per_block = g.block / (g.line * g.channels), first = b * per_block;
+    KESTREL_ASSERT(per_block * g.line * g.channels == g.block && first < g.lines);
     uint64_t lines = g.lines - first < per_block ? g.lines - first : per_block;
     return BlockPlace{first * g.line, lines * g.line, g.channels, g.lines * g.line};
   }
@@ -173,6 +176,7 @@ BlockShape shape_of(const BlockGrid& g, const BlockPlace& at) {
   }
   s.width = form.width;
   s.is_signed = form.is_signed;
+  KESTREL_ASSERT(s.count >= 1 && s.count <= g.block);
   return s;
 }
 
