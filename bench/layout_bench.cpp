@@ -3,8 +3,9 @@
 // run, on the real data sets that bench/realdata.sh writes: per set, the
 // ratio (raw bytes over container bytes) and the CPU rate of one thread both
 // ways (MB/s of raw data, the median of the repeats) of layout 0 (storage
-// order) and layout 1 (every channel in each block). Every container is
-// decoded and compared with the original.
+// order) and of the encoder's choice (layout 1, every channel in each block,
+// where it applies), taking turns in each repeat, then the quotients of the
+// two. Every container is decoded and compared with the original.
 //
 //   layout_bench ROOT SET [ROWS] [REPEATS]
 //
@@ -110,7 +111,7 @@ Item as_channels(const std::vector<Item>& items, uint64_t rows) {
 
 struct Measure {
   uint64_t raw = 0, coded = 0;
-  int32_t layouts[2] = {0, 0};           // items written in layout 0 and in layout 1
+  int32_t layouts[2] = {0, 0};         // items written in layout 0 and in layout 1
   std::vector<double> encode, decode;  // seconds per repeat, summed over the items
 };
 
@@ -125,30 +126,29 @@ CodecArray array_of(const Item& item) {
   return a;
 }
 
-void measure(const Item& item, int32_t layout, int repeats, Measure* m) {
+// Repeat r of item in the layout asked for: compressed, decompressed and
+// compared, the CPU time of each way added to m's repeat r.
+void measure_once(const Item& item, int32_t layout, std::size_t r, Measure* m) {
   CodecArray a = array_of(item);
   CodecOptions options{PRED_AUTO, 1, {nullptr, nullptr}, layout};
   std::vector<uint8_t> out(codec_bound(a));
   std::vector<char> back(item.data.size());
-  m->encode.resize(static_cast<std::size_t>(repeats)), m->decode.resize(static_cast<std::size_t>(repeats));
-  uint64_t length = 0;
-  for (int r = 0; r < repeats; ++r) {
-    double start = cpu_seconds();
-    length = codec_compress(a, options, out.data());
-    m->encode[static_cast<std::size_t>(r)] += cpu_seconds() - start;
-    start = cpu_seconds();
-    CodecHeader h;
-    codec_read_header(out.data(), length, &h);
-    CodecArray b = a;
-    b.data = back.data();
-    codec_decompress(out.data(), h, &b, options);
-    m->decode[static_cast<std::size_t>(r)] += cpu_seconds() - start;
-    if (back != item.data) {
-      std::fprintf(stderr, "layout_bench: the round trip failed\n");
-      std::exit(1);
-    }
-    if (r == 0) ++m->layouts[h.layout];
+  double start = cpu_seconds();
+  uint64_t length = codec_compress(a, options, out.data());
+  m->encode[r] += cpu_seconds() - start;
+  start = cpu_seconds();
+  CodecHeader h;
+  codec_read_header(out.data(), length, &h);
+  CodecArray b = a;
+  b.data = back.data();
+  codec_decompress(out.data(), h, &b, options);
+  m->decode[r] += cpu_seconds() - start;
+  if (back != item.data) {
+    std::fprintf(stderr, "layout_bench: the round trip failed\n");
+    std::exit(1);
   }
+  if (r > 0) return;
+  ++m->layouts[h.layout];
   m->raw += item.data.size();
   m->coded += length;
 }
@@ -166,26 +166,36 @@ int main(int argc, char** argv) {
     return 2;
   }
   uint64_t rows = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : uint64_t{1} << 20;
-  int repeats = argc > 4 ? std::atoi(argv[4]) : 5;
+  int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
   std::vector<Item> items = read_set(argv[1], argv[2]);
   if (items.empty()) {
     std::fprintf(stderr, "layout_bench: no int16, uint16 or uint8 files of set %s\n", argv[2]);
     return 1;
   }
   if (items[0].dims.size() == 2) items = {items[0].dims[1] == 1 ? as_channels(items, rows) : concatenate(items, rows)};
-  std::printf("%-12s %10s | %-6s %-11s %7s %9s %9s\n", "set", "raw bytes", "asked", "written 0/1", "ratio", "comp MB/s", "decomp");
+  const int32_t LAYOUTS[2] = {CODEC_LAYOUT_STORAGE, CODEC_LAYOUT_AUTO};
+  Measure m[2];
   try {
-    for (int32_t layout : {CODEC_LAYOUT_STORAGE, CODEC_LAYOUT_AUTO}) {
-      Measure m;
-      for (const Item& item : items) measure(item, layout, repeats, &m);
-      std::printf("%-12s %10llu | %-6s %5d/%-5d %7.3f %9.1f %9.1f\n", argv[2], static_cast<unsigned long long>(m.raw),
-                  layout == CODEC_LAYOUT_STORAGE ? "0" : "auto", m.layouts[0], m.layouts[1],
-                  static_cast<double>(m.raw) / static_cast<double>(m.coded), median_rate(m.encode, m.raw),
-                  median_rate(m.decode, m.raw));
+    for (Measure& one : m) one.encode.assign(static_cast<std::size_t>(repeats), 0), one.decode = one.encode;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(repeats); ++r) {  // the layouts in turn: drift hits both
+      for (int k = 0; k < 2; ++k) {
+        for (const Item& item : items) measure_once(item, LAYOUTS[k], r, &m[k]);
+      }
     }
   } catch (const Failure& failure) {
     std::fprintf(stderr, "layout_bench: failure %d\n", static_cast<int>(failure.id));
     return 1;
   }
+  std::printf("%-12s %10s | %-6s %-11s %7s %9s %9s\n", "set", "raw bytes", "asked", "written 0/1", "ratio", "comp MB/s", "decomp");
+  double values[2][3];
+  for (int k = 0; k < 2; ++k) {
+    values[k][0] = static_cast<double>(m[k].raw) / static_cast<double>(m[k].coded);
+    values[k][1] = median_rate(m[k].encode, m[k].raw);
+    values[k][2] = median_rate(m[k].decode, m[k].raw);
+    std::printf("%-12s %10llu | %-6s %5d/%-5d %7.3f %9.1f %9.1f\n", argv[2], static_cast<unsigned long long>(m[k].raw),
+                k == 0 ? "0" : "auto", m[k].layouts[0], m[k].layouts[1], values[k][0], values[k][1], values[k][2]);
+  }
+  std::printf("%-12s %10s | %-18s %7.3f %9.3f %9.3f\n", argv[2], "", "auto / 0", values[1][0] / values[0][0],
+              values[1][1] / values[0][1], values[1][2] / values[0][2]);
   return 0;
 }
