@@ -185,13 +185,21 @@ TEST(Codec, LongRecordingsAndLargeImagesAreCodedInBlocksOfEveryChannel) {
   FakeArray back = decompress(apart, &result);
   ASSERT_TRUE(back) << result.identifier;
   EXPECT_EQ(back->bytes, stereo->bytes);
-  // A short array in layout 1, when asked for, is one block of it.
+  // Short arrays in layout 1, when asked for, are one block of it; a block
+  // of doubles beyond 2^63 is gathered and scattered as bit patterns.
+  std::vector<int16_t> samples = channels_of<int16_t>(300, 3, 3);
+  std::vector<double> wide(samples.begin(), samples.end());
+  wide[450] = 1e300;
+  wide[20] = -0.0;
+  FakeArray doubles = shaped(fake_doubles(wide), {300, 3});
   FakeArray short_one = shaped(fake_numbers(HOST_UINT64, channels_of<uint64_t>(300, 5, 3)), {300, 5});
-  std::vector<uint8_t> bytes = compress_in_layout(short_one.get(), 10, CODEC_LAYOUT_CHANNELS);
-  EXPECT_EQ(bytes[7], 1);
-  back = decompress(bytes, &result);
-  ASSERT_TRUE(back) << result.identifier;
-  EXPECT_EQ(back->bytes, short_one->bytes);
+  for (auto x : {std::make_pair(doubles.get(), 1), std::make_pair(short_one.get(), 10)}) {
+    std::vector<uint8_t> bytes = compress_in_layout(x.first, x.second, CODEC_LAYOUT_CHANNELS);
+    EXPECT_EQ(bytes[7], 1);
+    back = decompress(bytes, &result);
+    ASSERT_TRUE(back) << result.identifier;
+    EXPECT_EQ(back->bytes, x.first->bytes);
+  }
 }
 
 // bytes with the header field at offset at (width bytes) set to value and
