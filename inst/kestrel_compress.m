@@ -103,7 +103,8 @@ function bytes = kestrel_compress(x, varargin)
 %   kestrel_compress writes layout 1 where it applies and N > 2^20, with Lb
 %   the largest multiple of 4096 up to 2^20/C (D = 2; no segment of the
 %   linear predictors then spans two channels) or the largest whole number
-%   up to 2^20/(L*C) (D = 3; layout 0 where L*C > 2^20).
+%   up to 2^20/(L*C) (D = 3; layout 0 where L*C > 2^19: a block of one
+%   column would lose the median edge predictor).
 %   A block's payload starts with a method byte:
 %     0  stored: the elements as they are, little-endian, 1 byte each for
 %        int8, uint8 and logical, 2 for int16, uint16 and char, 4 for int32

@@ -83,11 +83,13 @@ uint64_t channel_unit(int32_t ndims, const uint64_t* dims, uint64_t count) {
 }
 
 // The layout of a's blocks for the requested one (a CodecLayout): layout 1
-// where it takes the shape, a block holds a line of every channel, and it
-// is asked for or (CODEC_LAYOUT_AUTO) the array exceeds one block.
+// where it takes the shape, a block holds a line of every channel (two
+// columns of a 3-D array: with one, the block would lose the median edge
+// predictor), and it is asked for or (CODEC_LAYOUT_AUTO) the array exceeds
+// one block.
 int32_t layout_of(const CodecArray& a, int32_t requested) {
-  uint64_t unit = channel_unit(a.ndims, a.dims, a.count);
-  if (unit == 0 || unit > CODEC_BLOCK_TARGET || requested == CODEC_LAYOUT_STORAGE) return CODEC_LAYOUT_STORAGE;
+  uint64_t unit = channel_unit(a.ndims, a.dims, a.count), most = a.ndims == 3 ? CODEC_BLOCK_TARGET / 2 : CODEC_BLOCK_TARGET;
+  if (unit == 0 || unit > most || requested == CODEC_LAYOUT_STORAGE) return CODEC_LAYOUT_STORAGE;
   bool channels = requested == CODEC_LAYOUT_CHANNELS || a.count > CODEC_BLOCK_TARGET;
   return channels ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_STORAGE;
 }
