@@ -51,9 +51,12 @@ function bytes = kestrel_compress(x, varargin)
 %     - Every block carries a CRC-32, and the header and block table one
 %       more: a changed or missing byte is refused by kestrel_decompress,
 %       never decoded to other values.
-%     - Blocks hold whole columns (whole planes where a plane fits), at most
-%       2^20 elements; memory grows by the threads' blocks, never by a copy
-%       of X in double.
+%     - Blocks hold at most 2^20 elements: whole columns (whole planes
+%       where a plane fits), or, for an N-by-C recording or an H-by-W-by-C
+%       image of 2 to 16 channels C beyond 2^20 elements, a range of rows
+%       (columns) of every channel, so that channels are predicted from
+%       each other in long recordings and large colour photos too. Memory
+%       grows by the threads' blocks, never by a copy of X in double.
 %     - Ctrl-C is not noticed during a call: the host gives a compiled
 %       function no way to see it, so a long call runs to its end.
 %
@@ -80,7 +83,7 @@ function bytes = kestrel_compress(x, varargin)
 %                       5 int16, 6 uint16, 7 int32, 8 uint32, 9 int64,
 %                       10 uint64, 11 logical, 12 char
 %     6          1      D, 2..255
-%     7          1      0 (reserved)
+%     7          1      layout of the blocks: 0 or 1 (below)
 %     8          8*D    size(X), 8 bytes per dimension
 %     8+8D       8      N = numel(X), the product of the size
 %     16+8D      4      B, elements per block, 1..2^20
@@ -90,8 +93,19 @@ function bytes = kestrel_compress(x, varargin)
 %     24+8D+8M   4      CRC-32 of bytes 0 .. 23+8D+8M
 %     28+8D+8M   ...    the M payloads back to back; their lengths add up to
 %                       the bytes left
-%   Block b (from 0) holds elements b*B+1 .. min((b+1)*B, N) of X in storage
-%   (column) order. Its payload starts with a method byte:
+%   Layout 0: block b (from 0) holds elements b*B+1 .. min((b+1)*B, N) of X
+%   in storage (column) order. Layout 1 (channels), only for D = 2 or 3,
+%   N >= 1 and C = size(X, D) from 2 to 16, with L = 1 (D = 2) or
+%   size(X, 1) (D = 3): B is a multiple of L*C, and with Lb = B / (L*C)
+%   block b holds X(r, :) (D = 2) or X(:, r, :) (D = 3) for
+%   r = b*Lb+1 .. min((b+1)*Lb, size(X, D-1)), in storage order, coded as
+%   an array of its own (min(B, N - b*B) elements, as in layout 0).
+%   kestrel_compress writes layout 1 where it applies and N > 2^20, with Lb
+%   the largest multiple of 4096 up to 2^20/C (D = 2; no segment of the
+%   linear predictors then spans two channels) or the largest whole number
+%   up to 2^20/(L*C) (D = 3; layout 0 where L*C > 2^19: a block of one
+%   column would lose the median edge predictor).
+%   A block's payload starts with a method byte:
 %     0  stored: the elements as they are, little-endian, 1 byte each for
 %        int8, uint8 and logical, 2 for int16, uint16 and char, 4 for int32
 %        and uint32, 8 for int64, uint64, double and single (the last two

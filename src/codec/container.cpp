@@ -11,9 +11,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/checks.h"
 #include "base/failure.h"
 #include "codec/block.h"
 #include "codec/crc32.h"
+#include "codec/lpc.h"
 
 namespace {
 
@@ -68,26 +70,127 @@ uint64_t get_le(const uint8_t* in, int bytes) {
   return v;
 }
 
-// Elements per block: whole columns (whole planes when a plane fits), at
-// most CODEC_BLOCK_TARGET; 1 for an empty array.
-uint64_t block_elements(const CodecArray& a) {
+// Layout 1's unit for a size of ndims dimensions and count elements: the
+// elements of one line (a row of a 2-D array, a column of a 3-D one) across
+// every channel (the last dimension); 0 where the layout does not take the
+// shape: D other than 2 or 3, channels outside 2..CODEC_CHANNELS_MAX, or no
+// elements.
+uint64_t channel_unit(int32_t ndims, const uint64_t* dims, uint64_t count) {
+  if (count == 0 || ndims < 2 || ndims > 3) return 0;
+  uint64_t channels = dims[ndims - 1];
+  if (channels < 2 || channels > CODEC_CHANNELS_MAX) return 0;
+  return (ndims == 3 ? dims[0] : 1) * channels;  // at most count: no overflow
+}
+
+// The layout of a's blocks for the requested one (a CodecLayout): layout 1
+// where it takes the shape, a block holds a line of every channel (two
+// columns of a 3-D array: with one, the block would lose the median edge
+// predictor), and it is asked for or (CODEC_LAYOUT_AUTO) the array exceeds
+// one block.
+int32_t layout_of(const CodecArray& a, int32_t requested) {
+  uint64_t unit = channel_unit(a.ndims, a.dims, a.count), most = a.ndims == 3 ? CODEC_BLOCK_TARGET / 2 : CODEC_BLOCK_TARGET;
+  if (unit == 0 || unit > most || requested == CODEC_LAYOUT_STORAGE) return CODEC_LAYOUT_STORAGE;
+  bool channels = requested == CODEC_LAYOUT_CHANNELS || a.count > CODEC_BLOCK_TARGET;
+  return channels ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_STORAGE;
+}
+
+// Elements per block, at most CODEC_BLOCK_TARGET; 1 for an empty array.
+// Layout 0: whole columns (whole planes when a plane fits). Layout 1: as
+// many lines as CODEC_BLOCK_TARGET elements hold (all when fewer); for a
+// 2-D array a multiple of LPC_SEGMENT rows, so that no segment of linear
+// prediction spans two channels.
+uint64_t block_elements(const CodecArray& a, int32_t layout) {
   if (a.count == 0) return 1;
+  if (layout == CODEC_LAYOUT_CHANNELS) {
+    uint64_t unit = channel_unit(a.ndims, a.dims, a.count), lines = CODEC_BLOCK_TARGET / unit;
+    if (a.ndims == 2) lines = lines / LPC_SEGMENT * LPC_SEGMENT;  // 2^16 or more: channels are at most 16
+    uint64_t all = a.dims[a.ndims - 2];
+    return (lines < all ? lines : all) * unit;
+  }
   uint64_t rows = a.dims[0], plane = a.dims[0] * a.dims[1];
   uint64_t unit = plane <= CODEC_BLOCK_TARGET ? plane : rows <= CODEC_BLOCK_TARGET ? rows : CODEC_BLOCK_TARGET;
   uint64_t block = unit * (CODEC_BLOCK_TARGET / unit);
   return block < a.count ? block : a.count;
 }
 
-BlockShape shape_of(int32_t cls, uint64_t rows, uint64_t cols, uint64_t block, uint64_t first, uint64_t count) {
-  ClassForm form = class_form(cls);
+// How an array is cut into blocks.
+struct BlockGrid {
+  int32_t layout;     // CODEC_LAYOUT_STORAGE or CODEC_LAYOUT_CHANNELS
+  int32_t cls;        // class code 1..12
+  uint64_t rows;      // R, the first dimension
+  uint64_t cols;      // the second dimension
+  uint64_t count;     // N
+  uint64_t block;     // B
+  uint64_t line;      // layout 1: elements of a line, 1 (2-D) or R (3-D)
+  uint64_t lines;     // layout 1: lines of a channel, the last dimension but one
+  uint64_t channels;  // layout 1: the last dimension
+};
+
+BlockGrid grid_make(int32_t layout, int32_t cls, int32_t ndims, const uint64_t* dims, uint64_t count, uint64_t block) {
+  BlockGrid g{layout, cls, dims[0], dims[1], count, block, 1, 0, 0};
+  if (layout == CODEC_LAYOUT_CHANNELS) {
+    g.line = ndims == 3 ? dims[0] : 1;
+    g.lines = dims[ndims - 2];
+    g.channels = dims[ndims - 1];
+  }
+  return g;
+}
+
+// Where a block's elements lie in the array: runs runs of run elements
+// each, the first at first, each next stride elements after the one before;
+// in the block they follow each other.
+struct BlockPlace {
+  uint64_t first;   // the array index of the block's first element
+  uint64_t run;     // elements of a run: all the block's (layout 0), its lines of one channel (layout 1)
+  uint64_t runs;    // 1 (layout 0), the channels (layout 1)
+  uint64_t stride;  // layout 1: the elements of a channel
+};
+
+// Block b (0..M-1) of grid g (whose B, under layout 1, is a multiple of
+// the line's elements times the channels).
+BlockPlace place_of(const BlockGrid& g, uint64_t b) {
+  if (g.layout == CODEC_LAYOUT_CHANNELS) {
+    uint64_t per_block = g.block / (g.line * g.channels), first = b * per_block;
+    KESTREL_ASSERT(per_block * g.line * g.channels == g.block && first < g.lines);
+    uint64_t lines = g.lines - first < per_block ? g.lines - first : per_block;
+    return BlockPlace{first * g.line, lines * g.line, g.channels, g.lines * g.line};
+  }
+  uint64_t first = b * g.block;
+  return BlockPlace{first, g.count - first < g.block ? g.count - first : g.block, 1, 0};
+}
+
+// The shape block.cpp sees: under layout 1 the block is an array of its own,
+// n-by-C (2-D) or R-by-n-by-C (3-D) for its n lines.
+BlockShape shape_of(const BlockGrid& g, const BlockPlace& at) {
+  ClassForm form = class_form(g.cls);
   BlockShape s{};
-  s.count = count;
-  s.rows = rows;
-  s.plane = rows * cols;
-  s.two_d = rows > 1 && cols > 1 && block % rows == 0 && first % rows == 0;
+  s.count = at.run * at.runs;
+  if (g.layout == CODEC_LAYOUT_CHANNELS) {
+    uint64_t lines = at.run / g.line;
+    uint64_t rows = g.line == 1 ? lines : g.line, cols = g.line == 1 ? g.channels : lines;
+    s.rows = rows;
+    s.plane = rows * cols;
+    s.two_d = rows > 1 && cols > 1;
+  } else {
+    s.rows = g.rows;
+    s.plane = g.rows * g.cols;
+    s.two_d = g.rows > 1 && g.cols > 1 && g.block % g.rows == 0 && at.first % g.rows == 0;
+  }
   s.width = form.width;
   s.is_signed = form.is_signed;
+  KESTREL_ASSERT(s.count >= 1 && s.count <= g.block);
   return s;
+}
+
+// Calls copy(array index, block index, elements) for each run of the block;
+// returns the first failure (>= 0) that copy returns, or -1.
+template <typename Copy>
+int32_t each_run(const BlockPlace& at, Copy copy) {
+  for (uint64_t k = 0; k < at.runs; ++k) {
+    int32_t failure = copy(at.first + k * at.stride, k * at.run, at.run);
+    if (failure >= 0) return failure;
+  }
+  return -1;
 }
 
 // Reads elements first..first+count-1 as 64-bit values; returns -1 or the
@@ -179,6 +282,36 @@ int32_t save_values(const int64_t* x, uint64_t count, CodecArray* a, uint64_t fi
   return -1;
 }
 
+// Reads the block at of a into x; returns -1, LOAD_AS_BITS (x then holds
+// the elements' bit patterns) or the message of a value that cannot be coded.
+int32_t load_block(const CodecArray& a, const BlockPlace& at, int64_t* x) {
+  int32_t failure = each_run(at, [&](uint64_t first, uint64_t offset, uint64_t n) { return load_values(a, first, n, x + offset); });
+  if (failure != LOAD_AS_BITS) return failure;
+  each_run(at, [&](uint64_t first, uint64_t offset, uint64_t n) {
+    if (a.cls == 1) load_float_bits<double>(a.data, first, n, x + offset);
+    if (a.cls == 2) load_float_bits<float>(a.data, first, n, x + offset);
+    return -1;
+  });
+  return LOAD_AS_BITS;
+}
+
+// Writes the decoded block x to its place in a: its values, or (as_bits, a
+// float class) the bit patterns they hold; returns -1 or save_values' message.
+int32_t save_block(const int64_t* x, const BlockPlace& at, bool as_bits, CodecArray* a) {
+  return each_run(at, [&](uint64_t first, uint64_t offset, uint64_t n) {
+    if (!as_bits) return save_values(x + offset, n, a, first);
+    if (a->cls == 1) store_float_bits<double>(x + offset, n, a->data, first);
+    if (a->cls == 2) store_float_bits<float>(x + offset, n, a->data, first);
+    return -1;
+  });
+}
+
+BlockGrid grid_of(const CodecArray& a, int32_t layout) {
+  return grid_make(layout, a.cls, a.ndims, a.dims, a.count, block_elements(a, layout));
+}
+
+uint64_t blocks_of(const BlockGrid& g) { return g.count == 0 ? 0 : (g.count + g.block - 1) / g.block; }
+
 // Runs work(b) for b = 0..blocks-1 on threads (the calling thread among
 // them, and the only one that reports progress).
 // When the system refuses a thread, the blocks go to those already started
@@ -204,23 +337,26 @@ void run_blocks(uint64_t blocks, int32_t threads, Work& work) {
 }  // namespace
 
 uint64_t codec_bound(const CodecArray& a) {
-  uint64_t block = block_elements(a), blocks = a.count == 0 ? 0 : (a.count + block - 1) / block;
+  uint64_t blocks = blocks_of(grid_of(a, CODEC_LAYOUT_STORAGE));
+  uint64_t channels = blocks_of(grid_of(a, layout_of(a, CODEC_LAYOUT_CHANNELS)));
+  if (channels > blocks) blocks = channels;
   uint64_t bytes = block_width_bytes(class_form(a.cls).width);
   return HEADER_FIXED + 8 * static_cast<uint64_t>(a.ndims) + 4 + blocks * (TABLE_ENTRY + 1) + a.count * bytes;
 }
 
 uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_t* out) {
-  uint64_t block = block_elements(a), blocks = a.count == 0 ? 0 : (a.count + block - 1) / block;
+  BlockGrid grid = grid_of(a, layout_of(a, options.layout));
+  uint64_t blocks = blocks_of(grid);
   uint64_t table_at = HEADER_FIXED + 8 * static_cast<uint64_t>(a.ndims);
   uint64_t position = table_at + TABLE_ENTRY * blocks + 4;
   std::memcpy(out, "KEST", 4);
   out[4] = CODEC_VERSION;
   out[5] = static_cast<uint8_t>(a.cls);
   out[6] = static_cast<uint8_t>(a.ndims);
-  out[7] = 0;
+  out[7] = static_cast<uint8_t>(grid.layout);
   for (int32_t k = 0; k < a.ndims; ++k) put_le(out + 8 + 8 * k, a.dims[k], 8);
   put_le(out + table_at - 16, a.count, 8);
-  put_le(out + table_at - 8, block, 4);
+  put_le(out + table_at - 8, grid.block, 4);
   put_le(out + table_at - 4, blocks, 4);
 
   struct Slot {
@@ -242,18 +378,14 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
       turn.wait(held, [&] { return b < copied + window || aborted; });
       if (aborted) return;
     }
-    uint64_t first = b * block, count = a.count - first < block ? a.count - first : block;
+    BlockPlace at = place_of(grid, b);
+    BlockShape shape = shape_of(grid, at);
     Slot& slot = slots[b];
     try {
-      std::vector<int64_t> x(count);
-      slot.failure = load_values(a, first, count, x.data());
+      std::vector<int64_t> x(shape.count);
+      slot.failure = load_block(a, at, x.data());
       bool as_bits = slot.failure == LOAD_AS_BITS;
-      if (as_bits) {
-        slot.failure = -1;
-        if (a.cls == 1) load_float_bits<double>(a.data, first, count, x.data());
-        if (a.cls == 2) load_float_bits<float>(a.data, first, count, x.data());
-      }
-      BlockShape shape = shape_of(a.cls, a.dims[0], a.dims[1], block, first, count);
+      if (as_bits) slot.failure = -1;
       if (slot.failure < 0) block_encode(x.data(), shape, options.predictor, &slot.bytes);
       if (as_bits) slot.bytes[0] |= METHOD_FLOAT_BITS;
     } catch (const std::bad_alloc&) {
@@ -326,9 +458,14 @@ void codec_read_header(const uint8_t* bytes, uint64_t length, CodecHeader* h) {
   uint64_t table_end = h->table_at + TABLE_ENTRY * h->blocks;
   if (length < table_end + 4) raise_failure(MSG_TRUNCATED);
   if (crc32_update(0, bytes, table_end) != get_le(bytes + table_end, 4)) corrupt_header();
-  if (h->ndims < 2 || bytes[7] != 0 || h->block < 1 || h->block > CODEC_BLOCK_TARGET) corrupt_header();
+  if (h->ndims < 2 || bytes[7] > CODEC_LAYOUT_CHANNELS || h->block < 1 || h->block > CODEC_BLOCK_TARGET) corrupt_header();
   if (h->blocks != (h->count + h->block - 1) / h->block) corrupt_header();
   read_size(bytes, h);
+  h->layout = bytes[7];
+  if (h->layout == CODEC_LAYOUT_CHANNELS) {
+    uint64_t unit = channel_unit(h->ndims, h->dims, h->count);
+    if (unit == 0 || h->block % unit != 0) corrupt_header();
+  }
   h->payload_at = table_end + 4;
   uint64_t total = 0;
   for (uint64_t b = 0; b < h->blocks; ++b) {
@@ -349,26 +486,23 @@ void codec_decompress(const uint8_t* bytes, const CodecHeader& h, CodecArray* a,
   std::atomic<uint64_t> finished{0};
   auto last_report = std::chrono::steady_clock::now();
   std::thread::id caller = std::this_thread::get_id();
+  BlockGrid grid = grid_make(h.layout, h.cls, h.ndims, h.dims, h.count, h.block);
   auto work = [&](uint64_t b) {
     if (aborted) return;
-    uint64_t first = b * h.block, count = h.count - first < h.block ? h.count - first : h.block;
+    BlockPlace at = place_of(grid, b);
+    BlockShape shape = shape_of(grid, at);
     const uint8_t* data = bytes + offsets[b];
     uint64_t length = offsets[b + 1] - offsets[b];
     int32_t failure = -1;
     try {
-      std::vector<int64_t> x(count);
+      std::vector<int64_t> x(shape.count);
       std::vector<uint32_t> scratch;
-      BlockShape shape = shape_of(h.cls, h.dims[0], h.dims[1], h.block, first, count);
       bool as_bits = length > 0 && (data[0] & METHOD_FLOAT_BITS) != 0;
       if (crc32_update(0, data, length) != get_le(bytes + h.table_at + TABLE_ENTRY * b + 4, 4) ||
           (as_bits && h.cls > 2) || !block_decode(data, length, shape, x.data(), &scratch)) {
         failure = MSG_CORRUPT_DATA;
-      } else if (as_bits && h.cls == 1) {
-        store_float_bits<double>(x.data(), count, a->data, first);
-      } else if (as_bits) {
-        store_float_bits<float>(x.data(), count, a->data, first);
       } else {
-        failure = save_values(x.data(), count, a, first);
+        failure = save_block(x.data(), at, as_bits, a);
       }
     } catch (const std::bad_alloc&) {
       failure = MSG_OUT_OF_MEMORY;

@@ -8,7 +8,7 @@
 //   5        1    class: 1 double, 2 single, 3 int8, 4 uint8, 5 int16, 6 uint16,
 //                 7 int32, 8 uint32, 9 int64, 10 uint64, 11 logical, 12 char
 //   6        1    D, 2..255
-//   7        1    0 (reserved)
+//   7        1    the layout of the blocks, 0 or 1 (below)
 //   8        8D   the size
 //   8+8D     8    N, the number of elements (the product of the size)
 //   16+8D    4    B, elements per block, 1..2^20
@@ -16,11 +16,17 @@
 //   24+8D    8M   block table: per block its payload's length (4) and CRC-32 (4)
 //   24+8D+8M 4    CRC-32 of bytes 0 .. 23+8D+8M
 //   28+8D+8M      the payloads, back to back
-// Block b holds elements b*B .. min((b+1)*B, N)-1 in storage order. Its
-// values are 64-bit integers; a block of a float class holding an integer
-// of magnitude 2^63 or more codes the IEEE bit patterns of its elements
-// instead (a single's in the low 32 bits), marked by bit 0x80 of the
-// payload's method byte.
+// Layout 0: block b holds elements b*B .. min((b+1)*B, N)-1 in storage
+// order. Layout 1 (channels): only for D = 2 or 3, N >= 1 and C = size(D),
+// the channels, in 2..16. A line is a row (D = 2) or a column (D = 3) of
+// one channel, of L = 1 or size(1) elements; B is a multiple of L*C, and
+// block b holds lines b*Lb .. min((b+1)*Lb, size(D-1))-1 of every channel,
+// Lb = B / (L*C), channel after channel: an array of its own, n-by-C or
+// size(1)-by-n-by-C for its n lines (min(B, N - b*B) elements, as in
+// layout 0). Block values are 64-bit integers; a block of a float class
+// holding an integer of magnitude 2^63 or more codes the IEEE bit patterns
+// of its elements instead (a single's in the low 32 bits), marked by bit
+// 0x80 of the payload's method byte.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +38,14 @@ constexpr int32_t CODEC_MAX_DIMS = 255;
 constexpr int32_t CODEC_CLASS_COUNT = 12;
 constexpr int32_t CODEC_CLASS_CHAR = 12;
 constexpr int32_t CODEC_CLASS_LOGICAL = 11;
+constexpr uint64_t CODEC_CHANNELS_MAX = 16;  // layout 1: the most channels (the last dimension) it takes
+
+// The layouts of blocks in an array (header byte 7).
+enum CodecLayout {
+  CODEC_LAYOUT_AUTO = -1,     // the encoder's choice: CHANNELS where it applies and the array exceeds a block
+  CODEC_LAYOUT_STORAGE = 0,   // ranges of storage order: whole columns, or whole planes where a plane fits
+  CODEC_LAYOUT_CHANNELS = 1   // a range of rows (2-D) or columns (3-D) of every channel (the last dimension, 2..16)
+};
 
 // An array as the host holds it.
 struct CodecArray {
@@ -53,9 +67,10 @@ struct CodecOptions {
   int32_t predictor;       // a Predictor, or PRED_AUTO
   int32_t threads;         // 1 or more
   CodecProgress progress;  // what to call back
+  int32_t layout = CODEC_LAYOUT_AUTO;  // a CodecLayout; CHANNELS where it does not apply writes STORAGE
 };
 
-// The largest container codec_compress can write for array.
+// The largest container codec_compress can write for array, in any layout.
 uint64_t codec_bound(const CodecArray& array);
 
 // Writes the container of array into out (codec_bound bytes); returns its
@@ -68,6 +83,7 @@ uint64_t codec_compress(const CodecArray& array, const CodecOptions& options, ui
 struct CodecHeader {
   int32_t cls;                    // class code 1..12
   int32_t ndims;                  // 2..255
+  int32_t layout;                 // CODEC_LAYOUT_STORAGE or CODEC_LAYOUT_CHANNELS
   uint64_t dims[CODEC_MAX_DIMS];  // the size
   uint64_t count;                 // N
   uint64_t block;                 // B
@@ -77,8 +93,9 @@ struct CodecHeader {
 };
 
 // Checks bytes 0..length-1 as a version-2 container: magic, version, class,
-// every field and the checksum of the header and table, and that the block
-// lengths add up to the bytes left, before anything is allocated. Raises
+// every field (the layout, and B against it) and the checksum of the header
+// and table, and that the block lengths add up to the bytes left, before
+// anything is allocated. Raises
 // notCompressed, truncated, trailingBytes, unknownVersion, unknownClass or
 // corruptHeader.
 void codec_read_header(const uint8_t* bytes, uint64_t length, CodecHeader* header);

@@ -2,7 +2,8 @@
 // The version-2 codec through the stand-in host: round trips of every class
 // at its extremes, of every shape and thread count; the same bytes for every
 // thread count; refusals; and every truncation and single-byte change of a
-// small container refused or decoded to the original.
+// small container refused or decoded to the original; long recordings and
+// large colour images in blocks of every channel (layout 1).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,9 @@
 #include <random>
 #include <set>
 
+#include "codec/block.h"
+#include "codec/container.h"
+#include "codec/crc32.h"
 #include "support/host_fake.h"
 
 namespace {
@@ -128,6 +132,111 @@ TEST(Codec, SkewedWideValuesCostAFewBytes) {
   std::vector<uint16_t> values(1u << 20);
   values[500000] = 16000;
   EXPECT_LT(compress(fake_numbers(HOST_UINT16, values).get()).size(), 300u);
+}
+
+// A recording of rows samples and the given channels: one random walk with
+// a little noise of its own in each channel; every 7919th sample an extreme.
+template <typename T>
+std::vector<T> channels_of(std::size_t rows, std::size_t channels, uint32_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<T> values(rows * channels);
+  int64_t walk = 0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    walk += static_cast<int64_t>(random() % 201) - 100;
+    walk = walk > 20000 ? 20000 : walk < -20000 ? -20000 : walk;
+    for (std::size_t c = 0; c < channels; ++c) {
+      T extreme = c % 2 ? std::numeric_limits<T>::max() : std::numeric_limits<T>::min();
+      values[c * rows + i] = i % 7919 == 3 ? extreme : static_cast<T>(walk + static_cast<int64_t>(random() % 9));
+    }
+  }
+  return values;
+}
+
+// The container of x (of class cls) in the layout asked for, from the core.
+std::vector<uint8_t> compress_in_layout(const HostArray* x, int32_t cls, int32_t layout) {
+  CodecArray a{};
+  a.cls = cls;
+  a.data = const_cast<unsigned char*>(x->bytes.data());
+  a.count = x->count;
+  a.ndims = static_cast<int32_t>(x->dims.size());
+  for (int32_t k = 0; k < a.ndims; ++k) a.dims[k] = x->dims[static_cast<std::size_t>(k)];
+  std::vector<uint8_t> out(codec_bound(a));
+  out.resize(codec_compress(a, CodecOptions{PRED_AUTO, 2, {nullptr, nullptr}, layout}, out.data()));
+  return out;
+}
+
+TEST(Codec, LongRecordingsAndLargeImagesAreCodedInBlocksOfEveryChannel) {
+  const std::size_t stereo_rows = (std::size_t{1} << 19) + 4321, rows5 = 230000;
+  FakeArray stereo = shaped(fake_numbers(HOST_INT16, channels_of<int16_t>(stereo_rows, 2, 1)), {stereo_rows, 2});
+  FakeArray five = shaped(fake_numbers(HOST_UINT64, channels_of<uint64_t>(rows5, 5, 2)), {rows5, 5});
+  std::vector<uint8_t> photo(700 * 600 * 3);
+  for (std::size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<uint8_t>(i % 700 / 3 + i / 420000 * 9 + i % 7);
+  FakeArray image = shaped(fake_numbers(HOST_UINT8, photo), {700, 600, 3});
+  for (const HostArray* x : {stereo.get(), five.get(), image.get()}) {
+    expect_round_trip(x);
+    EXPECT_EQ(compress(x)[7], 1);  // the layout byte
+  }
+  std::vector<uint8_t> apart = compress_in_layout(stereo.get(), 5, CODEC_LAYOUT_STORAGE);
+  std::vector<uint8_t> together = compress_in_layout(stereo.get(), 5, CODEC_LAYOUT_AUTO);
+  EXPECT_EQ(apart[7], 0);
+  EXPECT_EQ(together, compress(stereo.get()));
+  EXPECT_LT(together.size(), apart.size() * 9 / 10);
+  FakeResult result;
+  FakeArray back = decompress(apart, &result);
+  ASSERT_TRUE(back) << result.identifier;
+  EXPECT_EQ(back->bytes, stereo->bytes);
+  // Short arrays in layout 1, when asked for, are one block of it; a block
+  // of doubles beyond 2^63 is gathered and scattered as bit patterns.
+  std::vector<int16_t> samples = channels_of<int16_t>(300, 3, 3);
+  std::vector<double> wide(samples.begin(), samples.end());
+  wide[450] = 1e300;
+  wide[20] = -0.0;
+  FakeArray doubles = shaped(fake_doubles(wide), {300, 3});
+  FakeArray short_one = shaped(fake_numbers(HOST_UINT64, channels_of<uint64_t>(300, 5, 3)), {300, 5});
+  for (auto x : {std::make_pair(doubles.get(), 1), std::make_pair(short_one.get(), 10)}) {
+    std::vector<uint8_t> bytes = compress_in_layout(x.first, x.second, CODEC_LAYOUT_CHANNELS);
+    EXPECT_EQ(bytes[7], 1);
+    back = decompress(bytes, &result);
+    ASSERT_TRUE(back) << result.identifier;
+    EXPECT_EQ(back->bytes, x.first->bytes);
+  }
+}
+
+// bytes with the header field at offset at (width bytes) set to value and
+// the header's checksum made right again.
+std::vector<uint8_t> forged(std::vector<uint8_t> bytes, std::size_t at, uint64_t value, int width) {
+  for (int k = 0; k < width; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<uint8_t>(value >> (8 * k));
+  std::size_t table = 24 + 8 * std::size_t{bytes[6]}, blocks = 0;
+  for (int k = 0; k < 4; ++k) blocks |= std::size_t{bytes[table - 4 + static_cast<std::size_t>(k)]} << (8 * k);
+  uint32_t crc = crc32_update(0, bytes.data(), table + 8 * blocks);
+  for (int k = 0; k < 4; ++k) bytes[table + 8 * blocks + static_cast<std::size_t>(k)] = static_cast<uint8_t>(crc >> (8 * k));
+  return bytes;
+}
+
+TEST(Codec, ForgedLayoutsAreRefused) {
+  const std::size_t rows = (std::size_t{1} << 19) + 100;
+  std::vector<uint8_t> stereo = compress(shaped(fake_numbers(HOST_INT16, std::vector<int16_t>(2 * rows, 5)), {rows, 2}).get());
+  auto column = [](std::vector<uint64_t> dims) {
+    return compress(shaped(fake_numbers(HOST_UINT8, std::vector<uint8_t>(34, 1)), std::move(dims)).get());
+  };
+  const std::size_t b_at = 16 + 8 * 2;  // B of a 2-D container
+  std::vector<std::vector<uint8_t>> refused = {
+      forged(stereo, 7, 2, 1),                  // no layout 2
+      forged(stereo, 7, 255, 1),                // nor 255
+      forged(stereo, b_at, (1u << 20) - 1, 4),  // B not a multiple of the channels (M stays 2)
+      forged(column({34, 1}), 7, 1, 1),         // one channel
+      forged(column({2, 17}), 7, 1, 1),         // 17 channels
+      forged(column({1, 17, 2, 1}), 7, 1, 1),   // 4 dimensions
+  };
+  for (const std::vector<uint8_t>& bytes : refused) {
+    FakeResult result;
+    EXPECT_FALSE(decompress(bytes, &result));
+    EXPECT_EQ(result.identifier, "kestrel:corruptHeader");
+  }
+  FakeResult result;
+  FakeArray y = decompress(forged(column({17, 2}), 7, 1, 1), &result);  // one block of whole columns is both layouts
+  ASSERT_TRUE(y) << result.identifier;
+  EXPECT_EQ(y->bytes, std::vector<unsigned char>(34, 1));
 }
 
 TEST(Codec, RefusalsCarryTheirIdentifiers) {

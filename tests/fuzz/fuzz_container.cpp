@@ -2,9 +2,11 @@
 // The version-2 container decoder on arbitrary bytes. Input: a mode byte,
 // then the container. Mode bit 0 set: the checksums of the header, table and
 // blocks are recomputed first, so that the block decoders themselves meet
-// forged payloads. Either way decoding must end in a failure from the
-// message table or in an array; an array that decodes is compressed again
-// (1 and 3 threads, the same bytes) and must decode to itself.
+// forged payloads. Bit 1: decoded with 2 threads. Either way decoding must
+// end in a failure from the message table or in an array; an array that
+// decodes is compressed again (1 and 3 threads, the same bytes; bit 2 set:
+// in layout 1, every channel in a block, where the shape takes it) and must
+// decode to itself.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -63,7 +65,7 @@ bool decode(const std::vector<uint8_t>& c, CodecHeader* h, std::vector<uint8_t>*
     a.count = h->count;
     a.ndims = h->ndims;
     std::memcpy(a.dims, h->dims, sizeof h->dims);
-    codec_decompress(c.data(), *h, &a, CodecOptions{-1, threads, {nullptr, nullptr}});
+    codec_decompress(c.data(), *h, &a, CodecOptions{-1, threads, {nullptr, nullptr}, CODEC_LAYOUT_AUTO});
     return true;
   } catch (const Failure& failure) {
     if (failure.id < 0 || failure.id >= MESSAGE_COUNT) std::abort();
@@ -88,9 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   a.count = h.count;
   a.ndims = h.ndims;
   std::memcpy(a.dims, h.dims, sizeof h.dims);
+  int32_t layout = input[0] & 4 ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_AUTO;
   std::vector<uint8_t> again(codec_bound(a)), thrice(codec_bound(a));
-  again.resize(codec_compress(a, CodecOptions{-1, 1, {nullptr, nullptr}}, again.data()));
-  thrice.resize(codec_compress(a, CodecOptions{-1, 3, {nullptr, nullptr}}, thrice.data()));
+  again.resize(codec_compress(a, CodecOptions{-1, 1, {nullptr, nullptr}, layout}, again.data()));
+  thrice.resize(codec_compress(a, CodecOptions{-1, 3, {nullptr, nullptr}, layout}, thrice.data()));
   if (again != thrice) std::abort();
   CodecHeader h2;
   std::vector<uint8_t> data2;

@@ -83,11 +83,16 @@ round_trip([3 4 5], 'values as symbols', 10);
 round_trip(uint8([0 255]), 'uint8 with the largest alphabet', 16382);
 round_trip(zeros(0, 2, 'int8'), 'empty with NSYM', 5);
 expect_equal(kestrel_decompress(kestrel_compress(-0)), 0, '-0 comes back as 0');
-% More than one block: the block boundary and a minimum that is not 0.
+% More than one block: the block boundary and a minimum that is not 0; 5
+% channels and a colour image beyond 2^20 elements, in blocks of every channel.
 x = reshape(int16(mod((1:2^20 + 4) * 13, 2001)) - 1000, [], 5);
 round_trip(x, 'two blocks of int16');
-expect_equal(class(kestrel_compress(x)), 'uint8', 'result class');
-expect_equal(size(kestrel_compress(x), 1), 1, 'result is a row');
+b = kestrel_compress(x);
+expect_equal(class(b), 'uint8', 'result class');
+expect_equal(size(b, 1), 1, 'result is a row');
+expect_equal(b(8), uint8(1), 'layout byte of 5 channels');
+photo = uint8(mod(reshape(1:700 * 600 * 3, 700, 600, 3) * 7, 251));
+round_trip(photo, 'a colour image of two blocks', 'Threads', 2);
 
 % Refusals of kestrel_compress, each with its identifier.
 refused = {
