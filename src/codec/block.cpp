@@ -2,6 +2,7 @@
 #include "codec/block.h"
 
 #include <cstring>
+#include <utility>
 
 #include "base/checks.h"
 #include "base/platform.h"
@@ -115,7 +116,7 @@ inline int32_t class_start(int32_t c) { return c > 2 ? c - 2 : 0; }
 
 // The class s from start: "s >= start", then up from start in unary ("s > k")
 // or down from start - 1 ("s < k").
-inline void class_encode(RangeEncoder* e, ContextModels& c, int32_t start, int32_t s) {
+KESTREL_ALWAYS_INLINE void class_encode(RangeEncoder* e, ContextModels& c, int32_t start, int32_t s) {
   if (start > 0) range_encode_bit(e, &c.above, s >= start);
   if (s >= start) {
     for (int32_t k = start; k < s; ++k) range_encode_bit(e, &c.up[k], 1);
@@ -139,7 +140,7 @@ inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
 
 // r in context c: its class, then for r != 0 the sign and the bit below
 // the leading one of |r| - 1 (modelled) and the bits below that (raw).
-inline void residual_encode(RangeEncoder* e, ContextModels& c, int32_t start, int64_t r) {
+KESTREL_ALWAYS_INLINE void residual_encode(RangeEncoder* e, ContextModels& c, int32_t start, int64_t r) {
   if (r == 0) {
     class_encode(e, c, start, 0);
     return;
@@ -173,7 +174,7 @@ inline int64_t residual_decode(RangeDecoder* d, ContextModels& c, int32_t start)
 // length in unary (none past the bit length of rest), then the bits below
 // its leading one raw. The element after a run that ends early is coded
 // as usual, without a run.
-void run_encode(RangeEncoder* e, BitModel* run, uint64_t n, uint64_t rest) {
+KESTREL_ALWAYS_INLINE void run_encode(RangeEncoder* e, BitModel* run, uint64_t n, uint64_t rest) {
   int32_t L = bit_length(n), cap = bit_length(rest);
   for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &run[k], 1);
   if (L < cap) range_encode_bit(e, &run[L], 0);
@@ -189,11 +190,16 @@ uint64_t run_decode(RangeDecoder* d, BitModel* run, uint64_t rest) {
   return (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
 }
 
+// Codes the block's residuals into *out; false when the encoder filled
+// its room (the block is then stored). The encoder works on a copy, kept
+// in registers.
 template <int32_t PRED>
-void encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* e,
+bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* out,
                  ResidualModels* models) {
-  bool after_run = !runs;
+  RangeEncoder e = *out;
+  bool after_run = !runs, full = false;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
+    if ((full = range_encoder_full(&e))) break;
     int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
     int32_t c = context_of<PRED>(m, p, s.rows);
     if (c == 0 && !after_run) {
@@ -202,16 +208,18 @@ void encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
         m[q++] = 0;
         if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width);
       }
-      run_encode(e, models->run, q - p, s.count - p);
-      if (q == s.count) return;
+      run_encode(&e, models->run, q - p, s.count - p);
+      if (q == s.count) break;
       p = q;
       row = p % s.rows;
       c = context_of<PRED>(m, p, s.rows);
     }
     after_run = c == 0 || !runs;
-    residual_encode(e, models->context[c], class_start(c), r);
+    residual_encode(&e, models->context[c], class_start(c), r);
     m[p] = magnitude(r);
   }
+  *out = e;
+  return !full;
 }
 
 // False when a run goes past the block's end.
@@ -280,76 +288,149 @@ void lpc_signal(const int64_t* x, uint64_t count, uint64_t rows, bool stereo, in
   }
 }
 
-inline int64_t lpc_prediction(const LpcCoefficients& c, const int64_t* x, const int64_t* y, uint64_t p, uint64_t rows,
-                              bool stereo) {
+// yd: the signal as doubles when linear_exact(width), else nullptr.
+inline int64_t lpc_prediction(const LpcCoefficients& c, const LpcWeights& w, const int64_t* x, const int64_t* y,
+                              const double* yd, uint64_t p, uint64_t rows, bool stereo) {
   int64_t base = stereo && p >= rows ? x[p - rows] : 0;
-  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[p - 1]) : lpc_predict(c, y, p);
+  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[p - 1])
+                 : yd != nullptr                    ? lpc_predict_exact(w, yd, p)
+                                                    : lpc_predict(c, y, p);
   return static_cast<int64_t>(static_cast<uint64_t>(base) + static_cast<uint64_t>(part));
 }
 
-// Estimated bits per element under linear prediction: up to 16 segments
-// spread over the block, each fitted and predicted as the coder would.
-double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, std::vector<int64_t>* y) {
-  y->resize(s.count);
-  lpc_signal(x, s.count, s.rows, stereo, y->data());
-  uint64_t segments = (s.count + LPC_SEGMENT - 1) / LPC_SEGMENT, step = segments / 16 + 1, bits = 0, samples = 0;
-  for (uint64_t g = 0; g < segments; g += step) {
-    uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
-    LpcCoefficients c = lpc_fit(y->data() + start, n);
-    for (uint64_t p = start; p < start + n; ++p) {
-      int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y->data(), p, s.rows, stereo)), width);
-      bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
-    }
-    bits += static_cast<uint64_t>(LPC_COEFFICIENT_BITS * c.order);
-    samples += n;
-  }
-  return static_cast<double>(bits) / static_cast<double>(samples);
+// Whether the linear prediction of values of width bits, or of their
+// differences, may be computed in doubles (lpc_predict_exact).
+inline bool linear_exact(int32_t width) { return width < LPC_EXACT_BITS; }
+
+// Linear prediction of one block: the signal it predicts and the
+// coefficients of each segment, fitted once, whether for the estimate or
+// for the coding.
+struct LpcPlan {
+  bool stereo;                         // the signal past the first column is its difference from the column before
+  std::vector<int64_t> y;              // the signal (lpc_signal), count elements
+  std::vector<double> yd;              // the signal as doubles when linear_exact, else empty
+  std::vector<LpcCoefficients> fits;   // per segment of LPC_SEGMENT elements
+  std::vector<uint8_t> fitted;         // per segment: 1 once fits holds its coefficients
+};
+
+void lpc_plan_start(LpcPlan* plan, const int64_t* x, const BlockShape& s, int32_t width, bool stereo) {
+  plan->stereo = stereo;
+  plan->y.resize(s.count);
+  lpc_signal(x, s.count, s.rows, stereo, plan->y.data());
+  plan->yd.clear();
+  if (linear_exact(width)) plan->yd.assign(plan->y.begin(), plan->y.end());
+  uint64_t segments = (s.count + LPC_SEGMENT - 1) / LPC_SEGMENT;
+  plan->fits.assign(segments, LpcCoefficients{});
+  plan->fitted.assign(segments, 0);
 }
 
-int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width) {
+// The coefficients of segment g (fitted now if they were not yet).
+const LpcCoefficients& lpc_plan_fit(LpcPlan* plan, uint64_t count, uint64_t g) {
+  if (!plan->fitted[g]) {
+    uint64_t start = g * LPC_SEGMENT, n = count - start < LPC_SEGMENT ? count - start : LPC_SEGMENT;
+    plan->fits[g] = lpc_fit(plan->y.data() + start, n);
+    plan->fitted[g] = 1;
+  }
+  return plan->fits[g];
+}
+
+constexpr uint64_t LPC_ESTIMATE_SEGMENTS = 16;  // segments the estimate fits, at most, spread over the block
+constexpr uint64_t LPC_ESTIMATE_STEP = 4;       // and within them, the positions it predicts: one in this many
+
+// Estimated bits per element under linear prediction: up to
+// LPC_ESTIMATE_SEGMENTS segments spread over the block, each fitted as the
+// coder will (the fits are kept for it), predicted at one position in
+// LPC_ESTIMATE_STEP.
+double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan) {
+  uint64_t segments = plan->fits.size(), step = segments / LPC_ESTIMATE_SEGMENTS + 1;
+  double bits = 0;
+  uint64_t elements = 0;
+  for (uint64_t g = 0; g < segments; g += step) {
+    uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
+    const LpcCoefficients& c = lpc_plan_fit(plan, s.count, g);
+    LpcWeights w = lpc_weights(c);
+    const double* yd = plan->yd.empty() ? nullptr : plan->yd.data();
+    uint64_t residual_bits = 0, predicted = 0;
+    for (uint64_t p = start; p < start + n; p += LPC_ESTIMATE_STEP, ++predicted) {
+      int64_t prediction = lpc_prediction(c, w, x, plan->y.data(), yd, p, s.rows, plan->stereo);
+      int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
+      residual_bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    }
+    bits += static_cast<double>(residual_bits) * static_cast<double>(n) / static_cast<double>(predicted) +
+            static_cast<double>(LPC_COEFFICIENT_BITS * c.order);
+    elements += n;
+  }
+  return bits / static_cast<double>(elements);
+}
+
+// Below this many estimated bits per element, a block is left to the
+// predictors that have run mode, which codes long stretches of zero
+// residuals near free; linear prediction has none.
+constexpr double LPC_LEAST_BITS = 1.0;
+
+// The predictor of least estimated cost. When it is PRED_LPC or
+// PRED_STEREO, *plan holds its signal and the fits made on the way.
+int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan) {
   uint64_t samples = (s.count + s.count / ESTIMATE_SAMPLES) / (s.count / ESTIMATE_SAMPLES + 1);
   double scale = 1.0 / static_cast<double>(samples == 0 ? 1 : samples);
   double costs[PREDICTOR_COUNT] = {scale * static_cast<double>(estimate<PRED_NONE>(x, s, width)), scale * static_cast<double>(estimate<PRED_PREVIOUS>(x, s, width)),
                                    scale * static_cast<double>(estimate<PRED_LINEAR>(x, s, width)), 1e300, 1e300, 1e300, 1e300};
   if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = scale * static_cast<double>(estimate<PRED_MED>(x, s, width));
   if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = scale * static_cast<double>(estimate<PRED_PLANE>(x, s, width));
-  if (s.count >= 256 && (s.two_d == 0 || s.rows >= 4096)) {
-    std::vector<int64_t> y;
-    costs[PRED_LPC] = estimate_lpc(x, s, width, false, &y);
-    if (predictor_applies(PRED_STEREO, s)) costs[PRED_STEREO] = estimate_lpc(x, s, width, true, &y);
-  }
   int32_t best = PRED_NONE;
   for (int32_t k = 1; k < PREDICTOR_COUNT; ++k) {
     if (costs[k] < costs[best]) best = k;
   }
-  return best;
+  if (s.count < 256 || (s.two_d != 0 && s.rows < 4096) || costs[best] < LPC_LEAST_BITS) return best;
+  LpcPlan other;
+  lpc_plan_start(plan, x, s, width, false);
+  double lpc = estimate_lpc(x, s, width, plan);
+  if (predictor_applies(PRED_STEREO, s)) {
+    lpc_plan_start(&other, x, s, width, true);
+    double stereo = estimate_lpc(x, s, width, &other);
+    if (stereo < lpc && stereo < costs[best]) {
+      std::swap(*plan, other);
+      return PRED_STEREO;
+    }
+  }
+  return lpc < costs[best] ? PRED_LPC : best;
 }
 
-void encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeEncoder* e,
+// As encode_with, with the plan's prediction and coefficients.
+bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan, uint32_t* m, RangeEncoder* out,
                 ResidualModels* models) {
-  std::vector<int64_t> y(s.count);
-  lpc_signal(x, s.count, s.rows, stereo, y.data());
-  LpcCoefficients c{};
+  RangeEncoder e = *out;
+  const int64_t* y = plan->y.data();
+  const double* yd = plan->yd.empty() ? nullptr : plan->yd.data();
+  const LpcCoefficients* c = nullptr;
+  LpcWeights w{};
+  bool full = false;
   for (uint64_t p = 0; p < s.count; ++p) {
+    if ((full = range_encoder_full(&e))) break;
     if (p % LPC_SEGMENT == 0) {
-      uint64_t n = s.count - p < LPC_SEGMENT ? s.count - p : LPC_SEGMENT;
-      c = lpc_fit(y.data() + p, n);
-      range_encode_raw(e, static_cast<uint64_t>(c.order), LPC_ORDER_BITS);
-      range_encode_raw(e, static_cast<uint64_t>(c.shift), LPC_SHIFT_BITS);
-      for (int32_t k = 0; k < c.order; ++k) range_encode_raw(e, static_cast<uint16_t>(c.coefficient[k]), LPC_COEFFICIENT_BITS);
+      c = &lpc_plan_fit(plan, s.count, p / LPC_SEGMENT);
+      w = lpc_weights(*c);
+      range_encode_raw(&e, static_cast<uint64_t>(c->order), LPC_ORDER_BITS);
+      range_encode_raw(&e, static_cast<uint64_t>(c->shift), LPC_SHIFT_BITS);
+      for (int32_t k = 0; k < c->order; ++k) range_encode_raw(&e, static_cast<uint16_t>(c->coefficient[k]), LPC_COEFFICIENT_BITS);
     }
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)), width);
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, y, yd, p, s.rows, plan->stereo)), width);
     int32_t context = context_of<PRED_LPC>(m, p, s.rows);
-    residual_encode(e, models->context[context], class_start(context), r);
+    residual_encode(&e, models->context[context], class_start(context), r);
     m[p] = magnitude(r);
   }
+  *out = e;
+  return !full;
 }
 
 // False when the coefficients read are out of their ranges.
 bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
                 ResidualModels* models) {
   std::vector<int64_t> y(s.count);
+  std::vector<double> exact(linear_exact(width) ? s.count : 0);
+  double* yd = exact.empty() ? nullptr : exact.data();
   LpcCoefficients c{};
+  LpcWeights w{};
   for (uint64_t p = 0; p < s.count; ++p) {
     if (p % LPC_SEGMENT == 0) {
       c.order = static_cast<int32_t>(range_decode_raw(d, LPC_ORDER_BITS));
@@ -358,13 +439,15 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
       for (int32_t k = 0; k < c.order; ++k) {
         c.coefficient[k] = static_cast<int16_t>(static_cast<uint16_t>(range_decode_raw(d, LPC_COEFFICIENT_BITS)));
       }
+      w = lpc_weights(c);
     }
     int32_t context = context_of<PRED_LPC>(m, p, s.rows);
     int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
     m[p] = magnitude(r);
-    x[p] = restore(static_cast<uint64_t>(lpc_prediction(c, x, y.data(), p, s.rows, stereo)) + static_cast<uint64_t>(r), width,
-                   s.is_signed);
+    int64_t prediction = lpc_prediction(c, w, x, y.data(), yd, p, s.rows, stereo);
+    x[p] = restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
     y[p] = stereo && p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
+    if (yd != nullptr) yd[p] = static_cast<double>(y[p]);
   }
   return true;
 }
@@ -397,7 +480,13 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
     x[p] = restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
   }
-  if (predictor == PRED_AUTO) predictor = choose_predictor(x, shape, width);
+  LpcPlan plan{};
+  if (predictor == PRED_AUTO) {
+    predictor = choose_predictor(x, shape, width, &plan);
+  } else if (predictor == PRED_LPC || predictor == PRED_STEREO) {
+    if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
+    else lpc_plan_start(&plan, x, shape, width, predictor == PRED_STEREO);
+  }
   if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
   bool runs = false;
   switch (predictor) {
@@ -408,27 +497,36 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
     case PRED_PLANE: runs = mostly_zero<PRED_PLANE>(x, shape, width); break;
     default: break;
   }
-  out->push_back(1);
-  out->push_back(static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0)));
-  out->push_back(static_cast<uint8_t>(shift));
+  // Coded, the payload must come out shorter than stored; the encoder
+  // gives up once it cannot.
+  std::size_t stored = 1 + shape.count * block_width_bytes(shape.width);
+  out->resize(at + stored + 1 + RANGE_ELEMENT_WRITES + 8);
+  uint8_t* payload = out->data() + at;
+  payload[0] = 1;
+  payload[1] = static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0));
+  payload[2] = static_cast<uint8_t>(shift);
   std::vector<uint32_t> m(shape.count);
   ResidualModels models;
   models_reset(&models);
   RangeEncoder e;
-  range_encoder_start(&e, out);
+  range_encoder_start(&e, payload + 3, payload + stored + 1);
+  bool fits = true;
   switch (predictor) {
-    case PRED_NONE: encode_with<PRED_NONE>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_PREVIOUS: encode_with<PRED_PREVIOUS>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_LINEAR: encode_with<PRED_LINEAR>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_MED: encode_with<PRED_MED>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_LPC: encode_lpc(x, shape, width, false, m.data(), &e, &models); break;
-    case PRED_STEREO: encode_lpc(x, shape, width, true, m.data(), &e, &models); break;
-    default: encode_with<PRED_PLANE>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_NONE: fits = encode_with<PRED_NONE>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_PREVIOUS: fits = encode_with<PRED_PREVIOUS>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_LINEAR: fits = encode_with<PRED_LINEAR>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_MED: fits = encode_with<PRED_MED>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_LPC:
+    case PRED_STEREO: fits = encode_lpc(x, shape, width, &plan, m.data(), &e, &models); break;
+    default: fits = encode_with<PRED_PLANE>(x, shape, width, runs, m.data(), &e, &models); break;
   }
-  range_encoder_finish(&e);
-  if (out->size() - at > 1 + shape.count * block_width_bytes(shape.width)) {
+  if (fits) range_encoder_finish(&e);
+  std::size_t coded = static_cast<std::size_t>(e.next - payload);
+  if (!fits || coded > stored) {
     for (uint64_t p = 0; p < shape.count && shift > 0; ++p) x[p] = static_cast<int64_t>(static_cast<uint64_t>(x[p]) << shift);
     store(x, shape, out, at);
+  } else {
+    out->resize(at + coded);
   }
 }
 

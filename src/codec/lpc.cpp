@@ -3,20 +3,52 @@
 
 #include <cmath>
 
+#include "base/platform.h"
+
 namespace {
 
+// The sums of lags lag..lag+3 over positions i = first..count-1 in steps of
+// two, in two lanes: lane 0 sums the even i - first, lane 1 the odd ones, so
+// that the vector path and the plain one do the same additions in the same
+// order and fit the same coefficients. sums[2j + lane] for lag + j; first
+// >= lag + 3.
+void autocorrelate_lanes(const double* w, uint64_t first, uint64_t count, int32_t lag, double* sums) {
+  uint64_t i = first;
+#if defined(KESTREL_SSE2)
+  __m128d s0 = _mm_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+  for (; i + 1 < count; i += 2) {
+    __m128d v = _mm_loadu_pd(w + i);
+    s0 = _mm_add_pd(s0, _mm_mul_pd(v, _mm_loadu_pd(w + i - lag)));
+    s1 = _mm_add_pd(s1, _mm_mul_pd(v, _mm_loadu_pd(w + i - lag - 1)));
+    s2 = _mm_add_pd(s2, _mm_mul_pd(v, _mm_loadu_pd(w + i - lag - 2)));
+    s3 = _mm_add_pd(s3, _mm_mul_pd(v, _mm_loadu_pd(w + i - lag - 3)));
+  }
+  _mm_storeu_pd(sums, s0);
+  _mm_storeu_pd(sums + 2, s1);
+  _mm_storeu_pd(sums + 4, s2);
+  _mm_storeu_pd(sums + 6, s3);
+#else
+  for (int32_t k = 0; k < 8; ++k) sums[k] = 0;
+  for (; i + 1 < count; i += 2) {
+    for (int32_t j = 0; j < 4; ++j) {
+      sums[2 * j] += w[i] * w[i - lag - j];
+      sums[2 * j + 1] += w[i + 1] * w[i + 1 - lag - j];
+    }
+  }
+#endif
+  if (i < count) {
+    for (int32_t j = 0; j < 4; ++j) sums[2 * j] += w[i] * w[i - lag - j];
+  }
+}
+
 // r[0..max_order] = the sums of w[i] w[i - lag] over i = lag..count-1, four
-// lags at a time in independent sums (r has room for max_order + 4 lags).
+// lags at a time (r has room for max_order + 4 lags).
 void autocorrelate(const double* w, uint64_t count, int32_t max_order, double* r) {
   for (int32_t lag = 0; lag <= max_order; lag += 4) {
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    double sums[8];
     uint64_t first = static_cast<uint64_t>(lag) + 3;
-    for (uint64_t i = first; i < count; ++i) {
-      s0 += w[i] * w[i - lag];
-      s1 += w[i] * w[i - lag - 1];
-      s2 += w[i] * w[i - lag - 2];
-      s3 += w[i] * w[i - lag - 3];
-    }
+    autocorrelate_lanes(w, first, count, lag, sums);
+    double s0 = sums[0] + sums[1], s1 = sums[2] + sums[3], s2 = sums[4] + sums[5], s3 = sums[6] + sums[7];
     for (uint64_t i = static_cast<uint64_t>(lag); i < first && i < count; ++i) {
       s0 += w[i] * w[i - lag];
       if (i >= static_cast<uint64_t>(lag) + 1) s1 += w[i] * w[i - lag - 1];

@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 constexpr uint32_t RANGE_TOP = 1u << 24;    // the range is renormalised back to at least this
 constexpr int32_t PROB_BITS = 16;           // probabilities of a 0 are 1..2^16-1 in units of 2^-16
@@ -43,16 +42,31 @@ inline void bit_model_update(BitModel* m, uint32_t bit) {
 }
 constexpr int32_t RANGE_RAW_CHUNK = 16;     // raw bits coded per step, at most
 
+// Bytes an encoder may write between two checks of range_encoder_full, at
+// most: for one element with the run before it or the coefficients of a
+// segment, each decision or raw chunk writing at most two.
+constexpr std::size_t RANGE_ELEMENT_WRITES = 512;
+
 struct RangeEncoder {
   uint64_t low;                // the interval's low end; bit 32 is a carry not yet applied
   uint32_t range;              // the interval's width, RANGE_TOP..2^32-1 between symbols
   uint8_t cache;               // the byte held back until no carry can reach it
   uint64_t cache_size;         // bytes held back: cache and the 0xFF bytes behind it, 1 or more
-  std::vector<uint8_t>* out;   // receives the bytes
+  uint8_t* next;               // where the next byte goes
+  const uint8_t* limit;        // the encoder is full once next + cache_size reaches this
 };
 
-inline void range_encoder_start(RangeEncoder* e, std::vector<uint8_t>* out) {
-  *e = RangeEncoder{0, 0xFFFFFFFFu, 0, 1, out};
+// Starts writing at out; limit - out bytes are the room the caller has,
+// and RANGE_ELEMENT_WRITES + 8 more are writable past limit, for the
+// element after the last check and the finish.
+inline void range_encoder_start(RangeEncoder* e, uint8_t* out, const uint8_t* limit) {
+  *e = RangeEncoder{0, 0xFFFFFFFFu, 0, 1, out, limit};
+}
+
+// True when the bytes written and held back have reached the limit: the
+// caller stops coding and does not finish.
+inline bool range_encoder_full(const RangeEncoder* e) {
+  return e->cache_size >= static_cast<uint64_t>(e->limit - e->next);
 }
 
 inline void range_shift_low(RangeEncoder* e) {
@@ -60,7 +74,7 @@ inline void range_shift_low(RangeEncoder* e) {
     uint8_t carry = static_cast<uint8_t>(e->low >> 32);
     uint8_t held = e->cache;
     do {
-      e->out->push_back(static_cast<uint8_t>(held + carry));
+      *e->next++ = static_cast<uint8_t>(held + carry);
       held = 0xFF;
     } while (--e->cache_size != 0);
     e->cache = static_cast<uint8_t>(e->low >> 24);
@@ -94,6 +108,8 @@ inline void range_encode_raw(RangeEncoder* e, uint64_t value, int32_t count) {
   }
 }
 
+// Writes the bytes held back and the last four; next is then one past the
+// stream's last byte. It needs 5 + cache_size bytes of room.
 inline void range_encoder_finish(RangeEncoder* e) {
   for (int i = 0; i < 5; ++i) range_shift_low(e);
 }

@@ -15,6 +15,7 @@
 #include "codec/block.h"
 #include "codec/container.h"
 #include "codec/crc32.h"
+#include "codec/lpc.h"
 #include "support/host_fake.h"
 
 namespace {
@@ -129,9 +130,33 @@ TEST(Codec, EveryPredictorComesBackAndAutoIsNeverMuchWorseThanNone) {
 }
 
 TEST(Codec, SkewedWideValuesCostAFewBytes) {
-  std::vector<uint16_t> values(1u << 20);
-  values[500000] = 16000;
-  EXPECT_LT(compress(fake_numbers(HOST_UINT16, values).get()).size(), 300u);
+  for (std::size_t count : {std::size_t{1} << 20, std::size_t{1000000}}) {  // a whole block, and one the estimates sample
+    std::vector<uint16_t> values(count);
+    values[500000] = 16000;
+    EXPECT_LT(compress(fake_numbers(HOST_UINT16, values).get()).size(), 300u) << count;
+  }
+}
+
+// The prediction in doubles is exact for the signals it is used on, so it
+// gives what the integer one gives: the decoder of another build may use
+// either.
+TEST(Codec, LinearPredictionInDoublesEqualsTheIntegerOne) {
+  std::mt19937_64 random(5);
+  const int64_t top = (int64_t{1} << LPC_EXACT_BITS) - 1;
+  std::vector<int64_t> y(4096);
+  std::vector<double> yd(y.size());
+  for (int32_t order = 1; order <= LPC_MAX_ORDER; ++order) {
+    LpcCoefficients c{order, static_cast<int32_t>(random() % 16), {}};
+    for (int32_t k = 0; k < order; ++k) c.coefficient[k] = static_cast<int16_t>(k % 3 == 0 ? -32768 : random());
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      y[i] = i % 7 == 0 ? (i % 2 ? top : -top) : static_cast<int64_t>(random() % (2 * top + 1)) - top;
+      yd[i] = static_cast<double>(y[i]);
+    }
+    LpcWeights w = lpc_weights(c);
+    for (uint64_t p = static_cast<uint64_t>(order); p < y.size(); ++p) {
+      ASSERT_EQ(lpc_predict_exact(w, yd.data(), p), lpc_predict(c, y.data(), p)) << order << " " << p;
+    }
+  }
 }
 
 // A recording of rows samples and the given channels: one random walk with
