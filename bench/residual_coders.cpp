@@ -260,13 +260,19 @@ std::vector<ClassModels> class_models_fresh() {
 
 std::vector<uint8_t> binary_encode(const Block& b) {
   std::vector<ClassModels> models = class_models_fresh();
-  std::vector<uint8_t> out;
+  std::size_t room = 2 * b.classes.size() + 64;  // a class costs a few bits here; the check below guards the rest
+  std::vector<uint8_t> out(room + RANGE_ELEMENT_WRITES + 8);
   RangeEncoder e;
-  range_encoder_start(&e, &out);
+  range_encoder_start(&e, out.data(), out.data() + room);
   for (std::size_t i = 0; i < b.classes.size(); ++i) {
+    if (range_encoder_full(&e)) {
+      std::fprintf(stderr, "residual_coders: the binary coder's output outgrew its room\n");
+      std::exit(1);
+    }
     class_encode(&e, models[b.contexts[i]], class_start(b.contexts[i]), b.classes[i]);
   }
   range_encoder_finish(&e);
+  out.resize(static_cast<std::size_t>(e.next - out.data()));
   return out;
 }
 
