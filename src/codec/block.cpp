@@ -279,22 +279,24 @@ bool predictor_applies(int32_t predictor, const BlockShape& s) {
   return predictor >= 0 && predictor < PREDICTOR_COUNT;
 }
 
-// The signal linear prediction works on: the values, or past the first
-// column their difference from the column before.
-void lpc_signal(const int64_t* x, uint64_t count, uint64_t rows, bool stereo, int64_t* y) {
-  for (uint64_t p = 0; p < count; ++p) {
-    y[p] = stereo && p >= rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - rows]))
-                               : x[p];
+// The signal linear prediction works on, at positions from..to-1 of the
+// block (into y[0..to-from-1]): the values, or past the first column their
+// difference from the column before.
+void lpc_signal(const int64_t* x, uint64_t from, uint64_t to, uint64_t rows, bool stereo, int64_t* y) {
+  for (uint64_t p = from; p < to; ++p) {
+    y[p - from] = stereo && p >= rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - rows]))
+                                      : x[p];
   }
 }
 
-// yd: the signal as doubles when linear_exact(width), else nullptr.
-inline int64_t lpc_prediction(const LpcCoefficients& c, const LpcWeights& w, const int64_t* x, const int64_t* y,
-                              const double* yd, uint64_t p, uint64_t rows, bool stereo) {
+// The prediction of x[p]: y and yd hold the signal from position p - q on
+// (q <= p; yd, the signal as doubles when linear_exact(width), else nullptr).
+inline int64_t lpc_prediction(const LpcCoefficients& c, const LpcWeights& w, const int64_t* x, uint64_t p, uint64_t rows,
+                              bool stereo, const int64_t* y, const double* yd, uint64_t q) {
   int64_t base = stereo && p >= rows ? x[p - rows] : 0;
-  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[p - 1])
-                 : yd != nullptr                    ? lpc_predict_exact(w, yd, p)
-                                                    : lpc_predict(c, y, p);
+  int64_t part = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : y[q - 1])
+                 : yd != nullptr                    ? lpc_predict_exact(w, yd, q)
+                                                    : lpc_predict(c, y, q);
   return static_cast<int64_t>(static_cast<uint64_t>(base) + static_cast<uint64_t>(part));
 }
 
@@ -302,33 +304,39 @@ inline int64_t lpc_prediction(const LpcCoefficients& c, const LpcWeights& w, con
 // differences, may be computed in doubles (lpc_predict_exact).
 inline bool linear_exact(int32_t width) { return width < LPC_EXACT_BITS; }
 
-// Linear prediction of one block: the signal it predicts and the
-// coefficients of each segment, fitted once, whether for the estimate or
-// for the coding.
+// Linear prediction of one block: the coefficients of each segment, fitted
+// once, whether for the estimate or for the coding, and for the coding the
+// signal.
 struct LpcPlan {
   bool stereo;                         // the signal past the first column is its difference from the column before
-  std::vector<int64_t> y;              // the signal (lpc_signal), count elements
-  std::vector<double> yd;              // the signal as doubles when linear_exact, else empty
+  bool exact;                          // linear_exact: predicted in doubles
+  std::vector<int64_t> y;              // the signal: one segment and the LPC_MAX_ORDER before it, or (encode_lpc) the block's
+  std::vector<double> yd;              // y as doubles when exact, else empty
   std::vector<LpcCoefficients> fits;   // per segment of LPC_SEGMENT elements
   std::vector<uint8_t> fitted;         // per segment: 1 once fits holds its coefficients
 };
 
-void lpc_plan_start(LpcPlan* plan, const int64_t* x, const BlockShape& s, int32_t width, bool stereo) {
+void lpc_plan_start(LpcPlan* plan, const BlockShape& s, int32_t width, bool stereo) {
   plan->stereo = stereo;
-  plan->y.resize(s.count);
-  lpc_signal(x, s.count, s.rows, stereo, plan->y.data());
-  plan->yd.clear();
-  if (linear_exact(width)) plan->yd.assign(plan->y.begin(), plan->y.end());
+  plan->exact = linear_exact(width);
   uint64_t segments = (s.count + LPC_SEGMENT - 1) / LPC_SEGMENT;
   plan->fits.assign(segments, LpcCoefficients{});
   plan->fitted.assign(segments, 0);
 }
 
-// The coefficients of segment g (fitted now if they were not yet).
-const LpcCoefficients& lpc_plan_fit(LpcPlan* plan, uint64_t count, uint64_t g) {
+// Fills the plan's signal with positions from..to-1.
+void lpc_plan_window(LpcPlan* plan, const int64_t* x, const BlockShape& s, uint64_t from, uint64_t to) {
+  plan->y.resize(to - from);
+  lpc_signal(x, from, to, s.rows, plan->stereo, plan->y.data());
+  if (plan->exact) plan->yd.assign(plan->y.begin(), plan->y.end());
+}
+
+// The coefficients of segment g, fitted on the plan's signal (which holds
+// positions from on) if they were not yet.
+const LpcCoefficients& lpc_plan_fit(LpcPlan* plan, uint64_t count, uint64_t g, uint64_t from) {
   if (!plan->fitted[g]) {
     uint64_t start = g * LPC_SEGMENT, n = count - start < LPC_SEGMENT ? count - start : LPC_SEGMENT;
-    plan->fits[g] = lpc_fit(plan->y.data() + start, n);
+    plan->fits[g] = lpc_fit(plan->y.data() + (start - from), n);
     plan->fitted[g] = 1;
   }
   return plan->fits[g];
@@ -340,19 +348,21 @@ constexpr uint64_t LPC_ESTIMATE_STEP = 4;       // and within them, the position
 // Estimated bits per element under linear prediction: up to
 // LPC_ESTIMATE_SEGMENTS segments spread over the block, each fitted as the
 // coder will (the fits are kept for it), predicted at one position in
-// LPC_ESTIMATE_STEP.
+// LPC_ESTIMATE_STEP. The plan's signal holds one segment at a time.
 double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan) {
   uint64_t segments = plan->fits.size(), step = segments / LPC_ESTIMATE_SEGMENTS + 1;
   double bits = 0;
   uint64_t elements = 0;
   for (uint64_t g = 0; g < segments; g += step) {
     uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
-    const LpcCoefficients& c = lpc_plan_fit(plan, s.count, g);
+    uint64_t from = start > static_cast<uint64_t>(LPC_MAX_ORDER) ? start - LPC_MAX_ORDER : 0;
+    lpc_plan_window(plan, x, s, from, start + n);
+    const LpcCoefficients& c = lpc_plan_fit(plan, s.count, g, from);
     LpcWeights w = lpc_weights(c);
-    const double* yd = plan->yd.empty() ? nullptr : plan->yd.data();
+    const double* yd = plan->exact ? plan->yd.data() : nullptr;
     uint64_t residual_bits = 0, predicted = 0;
     for (uint64_t p = start; p < start + n; p += LPC_ESTIMATE_STEP, ++predicted) {
-      int64_t prediction = lpc_prediction(c, w, x, plan->y.data(), yd, p, s.rows, plan->stereo);
+      int64_t prediction = lpc_prediction(c, w, x, p, s.rows, plan->stereo, plan->y.data(), yd, p - from);
       int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
       residual_bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
     }
@@ -369,7 +379,7 @@ double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPla
 constexpr double LPC_LEAST_BITS = 1.0;
 
 // The predictor of least estimated cost. When it is PRED_LPC or
-// PRED_STEREO, *plan holds its signal and the fits made on the way.
+// PRED_STEREO, *plan holds the fits made on the way.
 int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan) {
   uint64_t samples = (s.count + s.count / ESTIMATE_SAMPLES) / (s.count / ESTIMATE_SAMPLES + 1);
   double scale = 1.0 / static_cast<double>(samples == 0 ? 1 : samples);
@@ -383,10 +393,10 @@ int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, L
   }
   if (s.count < 256 || (s.two_d != 0 && s.rows < 4096) || costs[best] < LPC_LEAST_BITS) return best;
   LpcPlan other;
-  lpc_plan_start(plan, x, s, width, false);
+  lpc_plan_start(plan, s, width, false);
   double lpc = estimate_lpc(x, s, width, plan);
   if (predictor_applies(PRED_STEREO, s)) {
-    lpc_plan_start(&other, x, s, width, true);
+    lpc_plan_start(&other, s, width, true);
     double stereo = estimate_lpc(x, s, width, &other);
     if (stereo < lpc && stereo < costs[best]) {
       std::swap(*plan, other);
@@ -396,25 +406,27 @@ int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, L
   return lpc < costs[best] ? PRED_LPC : best;
 }
 
-// As encode_with, with the plan's prediction and coefficients.
+// As encode_with, with the plan's prediction and coefficients; the plan's
+// signal becomes the block's.
 bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan, uint32_t* m, RangeEncoder* out,
                 ResidualModels* models) {
   RangeEncoder e = *out;
+  lpc_plan_window(plan, x, s, 0, s.count);
   const int64_t* y = plan->y.data();
-  const double* yd = plan->yd.empty() ? nullptr : plan->yd.data();
+  const double* yd = plan->exact ? plan->yd.data() : nullptr;
   const LpcCoefficients* c = nullptr;
   LpcWeights w{};
   bool full = false;
   for (uint64_t p = 0; p < s.count; ++p) {
     if ((full = range_encoder_full(&e))) break;
     if (p % LPC_SEGMENT == 0) {
-      c = &lpc_plan_fit(plan, s.count, p / LPC_SEGMENT);
+      c = &lpc_plan_fit(plan, s.count, p / LPC_SEGMENT, 0);
       w = lpc_weights(*c);
       range_encode_raw(&e, static_cast<uint64_t>(c->order), LPC_ORDER_BITS);
       range_encode_raw(&e, static_cast<uint64_t>(c->shift), LPC_SHIFT_BITS);
       for (int32_t k = 0; k < c->order; ++k) range_encode_raw(&e, static_cast<uint16_t>(c->coefficient[k]), LPC_COEFFICIENT_BITS);
     }
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, y, yd, p, s.rows, plan->stereo)), width);
+    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, p, s.rows, plan->stereo, y, yd, p)), width);
     int32_t context = context_of<PRED_LPC>(m, p, s.rows);
     residual_encode(&e, models->context[context], class_start(context), r);
     m[p] = magnitude(r);
@@ -444,7 +456,7 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
     int32_t context = context_of<PRED_LPC>(m, p, s.rows);
     int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
     m[p] = magnitude(r);
-    int64_t prediction = lpc_prediction(c, w, x, y.data(), yd, p, s.rows, stereo);
+    int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y.data(), yd, p);
     x[p] = restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
     y[p] = stereo && p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
     if (yd != nullptr) yd[p] = static_cast<double>(y[p]);
@@ -485,7 +497,7 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
     predictor = choose_predictor(x, shape, width, &plan);
   } else if (predictor == PRED_LPC || predictor == PRED_STEREO) {
     if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
-    else lpc_plan_start(&plan, x, shape, width, predictor == PRED_STEREO);
+    else lpc_plan_start(&plan, shape, width, predictor == PRED_STEREO);
   }
   if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
   bool runs = false;
