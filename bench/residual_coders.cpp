@@ -456,9 +456,9 @@ uint64_t skewed_codec_bytes(uint64_t n, int32_t predictor) {
     if (n / 2 - first < count) x[n / 2 - first] = 16000;
     const BlockShape shape{count, n, n, 0, 16, 0};
     std::vector<uint8_t> out;
-    std::vector<uint32_t> scratch;
+    BlockScratch scratch;
     std::vector<int64_t> original = x;
-    block_encode(x.data(), shape, predictor, &out);
+    block_encode(x.data(), shape, predictor, &out, &scratch);
     if (!block_decode(out.data(), out.size(), shape, back.data(), &scratch) || back != original) {
       std::printf("MISMATCH: the codec's block does not come back\n");
       std::exit(1);

@@ -305,12 +305,11 @@ inline int64_t lpc_prediction(const LpcCoefficients& c, const LpcWeights& w, con
 inline bool linear_exact(int32_t width) { return width < LPC_EXACT_BITS; }
 
 // Linear prediction of one block: the coefficients of each segment, fitted
-// once, whether for the estimate or for the coding, and for the coding the
-// signal.
+// once, whether for the estimate or for the coding.
 struct LpcPlan {
   bool stereo;                         // the signal past the first column is its difference from the column before
   bool exact;                          // linear_exact: predicted in doubles
-  std::vector<int64_t> y;              // the signal: one segment and the LPC_MAX_ORDER before it, or (encode_lpc) the block's
+  std::vector<int64_t> y;              // the signal of one segment and the LPC_MAX_ORDER positions before it
   std::vector<double> yd;              // y as doubles when exact, else empty
   std::vector<LpcCoefficients> fits;   // per segment of LPC_SEGMENT elements
   std::vector<uint8_t> fitted;         // per segment: 1 once fits holds its coefficients
@@ -331,12 +330,12 @@ void lpc_plan_window(LpcPlan* plan, const int64_t* x, const BlockShape& s, uint6
   if (plan->exact) plan->yd.assign(plan->y.begin(), plan->y.end());
 }
 
-// The coefficients of segment g, fitted on the plan's signal (which holds
+// The coefficients of segment g, fitted on the signal y (which holds
 // positions from on) if they were not yet.
-const LpcCoefficients& lpc_plan_fit(LpcPlan* plan, uint64_t count, uint64_t g, uint64_t from) {
+const LpcCoefficients& lpc_plan_fit(LpcPlan* plan, const int64_t* y, uint64_t count, uint64_t g, uint64_t from) {
   if (!plan->fitted[g]) {
     uint64_t start = g * LPC_SEGMENT, n = count - start < LPC_SEGMENT ? count - start : LPC_SEGMENT;
-    plan->fits[g] = lpc_fit(plan->y.data() + (start - from), n);
+    plan->fits[g] = lpc_fit(y + (start - from), n);
     plan->fitted[g] = 1;
   }
   return plan->fits[g];
@@ -357,7 +356,7 @@ double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPla
     uint64_t start = g * LPC_SEGMENT, n = s.count - start < LPC_SEGMENT ? s.count - start : LPC_SEGMENT;
     uint64_t from = start > static_cast<uint64_t>(LPC_MAX_ORDER) ? start - LPC_MAX_ORDER : 0;
     lpc_plan_window(plan, x, s, from, start + n);
-    const LpcCoefficients& c = lpc_plan_fit(plan, s.count, g, from);
+    const LpcCoefficients& c = lpc_plan_fit(plan, plan->y.data(), s.count, g, from);
     LpcWeights w = lpc_weights(c);
     const double* yd = plan->exact ? plan->yd.data() : nullptr;
     uint64_t residual_bits = 0, predicted = 0;
@@ -406,21 +405,23 @@ int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, L
   return lpc < costs[best] ? PRED_LPC : best;
 }
 
-// As encode_with, with the plan's prediction and coefficients; the plan's
-// signal becomes the block's.
+// As encode_with, with the plan's prediction and coefficients; the
+// block's signal goes to the scratch.
 bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan, uint32_t* m, RangeEncoder* out,
-                ResidualModels* models) {
+                ResidualModels* models, BlockScratch* scratch) {
   RangeEncoder e = *out;
-  lpc_plan_window(plan, x, s, 0, s.count);
-  const int64_t* y = plan->y.data();
-  const double* yd = plan->exact ? plan->yd.data() : nullptr;
+  scratch->signal.resize(s.count);
+  lpc_signal(x, 0, s.count, s.rows, plan->stereo, scratch->signal.data());
+  if (plan->exact) scratch->exact.assign(scratch->signal.begin(), scratch->signal.end());
+  const int64_t* y = scratch->signal.data();
+  const double* yd = plan->exact ? scratch->exact.data() : nullptr;
   const LpcCoefficients* c = nullptr;
   LpcWeights w{};
   bool full = false;
   for (uint64_t p = 0; p < s.count; ++p) {
     if ((full = range_encoder_full(&e))) break;
     if (p % LPC_SEGMENT == 0) {
-      c = &lpc_plan_fit(plan, s.count, p / LPC_SEGMENT, 0);
+      c = &lpc_plan_fit(plan, y, s.count, p / LPC_SEGMENT, 0);
       w = lpc_weights(*c);
       range_encode_raw(&e, static_cast<uint64_t>(c->order), LPC_ORDER_BITS);
       range_encode_raw(&e, static_cast<uint64_t>(c->shift), LPC_SHIFT_BITS);
@@ -437,10 +438,14 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
 
 // False when the coefficients read are out of their ranges.
 bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
-                ResidualModels* models) {
-  std::vector<int64_t> y(s.count);
-  std::vector<double> exact(linear_exact(width) ? s.count : 0);
-  double* yd = exact.empty() ? nullptr : exact.data();
+                ResidualModels* models, BlockScratch* scratch) {
+  std::vector<int64_t>& y = scratch->signal;
+  y.resize(s.count);
+  double* yd = nullptr;
+  if (linear_exact(width)) {
+    scratch->exact.resize(s.count);
+    yd = scratch->exact.data();
+  }
   LpcCoefficients c{};
   LpcWeights w{};
   for (uint64_t p = 0; p < s.count; ++p) {
@@ -485,7 +490,8 @@ void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std
 
 }  // namespace
 
-void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out) {
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out,
+                  BlockScratch* scratch) {
   std::size_t at = out->size();
   int32_t shift = common_shift(x, shape.count, shape.width);
   int32_t width = shape.width - shift;
@@ -517,20 +523,21 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   payload[0] = 1;
   payload[1] = static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0));
   payload[2] = static_cast<uint8_t>(shift);
-  std::vector<uint32_t> m(shape.count);
+  scratch->magnitudes.resize(shape.count);
+  uint32_t* m = scratch->magnitudes.data();
   ResidualModels models;
   models_reset(&models);
   RangeEncoder e;
   range_encoder_start(&e, payload + 3, payload + stored + 1);
   bool fits = true;
   switch (predictor) {
-    case PRED_NONE: fits = encode_with<PRED_NONE>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_PREVIOUS: fits = encode_with<PRED_PREVIOUS>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_LINEAR: fits = encode_with<PRED_LINEAR>(x, shape, width, runs, m.data(), &e, &models); break;
-    case PRED_MED: fits = encode_with<PRED_MED>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_NONE: fits = encode_with<PRED_NONE>(x, shape, width, runs, m, &e, &models); break;
+    case PRED_PREVIOUS: fits = encode_with<PRED_PREVIOUS>(x, shape, width, runs, m, &e, &models); break;
+    case PRED_LINEAR: fits = encode_with<PRED_LINEAR>(x, shape, width, runs, m, &e, &models); break;
+    case PRED_MED: fits = encode_with<PRED_MED>(x, shape, width, runs, m, &e, &models); break;
     case PRED_LPC:
-    case PRED_STEREO: fits = encode_lpc(x, shape, width, &plan, m.data(), &e, &models); break;
-    default: fits = encode_with<PRED_PLANE>(x, shape, width, runs, m.data(), &e, &models); break;
+    case PRED_STEREO: fits = encode_lpc(x, shape, width, &plan, m, &e, &models, scratch); break;
+    default: fits = encode_with<PRED_PLANE>(x, shape, width, runs, m, &e, &models); break;
   }
   if (fits) range_encoder_finish(&e);
   std::size_t coded = static_cast<std::size_t>(e.next - payload);
@@ -543,7 +550,7 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
 }
 
 bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& shape, int64_t* x,
-                  std::vector<uint32_t>* scratch) {
+                  BlockScratch* scratch) {
   if (length == 0) return false;
   uint8_t method = data[0] & 0x7F;  // the container keeps a flag of its own in the top bit
   if (method == 0) {
@@ -563,8 +570,8 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
   if (runs && predictor >= PRED_LPC) return false;
   if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
   int32_t width = shape.width - shift;
-  scratch->resize(shape.count);
-  uint32_t* m = scratch->data();
+  scratch->magnitudes.resize(shape.count);
+  uint32_t* m = scratch->magnitudes.data();
   ResidualModels models;
   models_reset(&models);
   RangeDecoder d;
@@ -577,7 +584,7 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     case PRED_MED: ok = decode_with<PRED_MED>(x, shape, width, runs, m, &d, &models); break;
     case PRED_LPC:
     case PRED_STEREO:
-      ok = decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models);
+      ok = decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models, scratch);
       break;
     default: ok = decode_with<PRED_PLANE>(x, shape, width, runs, m, &d, &models); break;
   }

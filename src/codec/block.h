@@ -51,15 +51,27 @@ struct BlockShape {
 // Stored payload bytes per element of width bits.
 inline uint32_t block_width_bytes(int32_t width) { return width <= 8 ? 1u : static_cast<uint32_t>(width / 8); }
 
+// Working memory of one thread's blocks, kept from one block to the next
+// so that a block does not touch fresh pages. Its contents between calls
+// mean nothing.
+struct BlockScratch {
+  std::vector<int64_t> values;       // the block's values, as the container loads or saves them
+  std::vector<uint32_t> magnitudes;  // per element, its residual's magnitude, for the contexts
+  std::vector<int64_t> signal;       // linear prediction: the signal it predicts
+  std::vector<double> exact;         // and that signal as doubles, where that is exact
+  std::vector<uint8_t> payload;      // the encoder's output, before it is copied out
+};
+
 // Codes the block's count values (x: each a value of the shape's width and
 // signedness, as a 64-bit integer; changed in place) with predictor
 // (PRED_AUTO or any; one that does not apply to the shape falls back to
 // PRED_PREVIOUS), appending the payload to *out. Throws std::bad_alloc.
-void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out);
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out,
+                  BlockScratch* scratch);
 
 // Decodes a payload of length bytes into x (count values). Returns false when
 // the payload is malformed: an unknown method, predictor or shift, a stored
 // payload of the wrong length, or a coded one whose decoder does not end
-// exactly at its last byte. scratch is working memory it may grow.
+// exactly at its last byte. Throws std::bad_alloc.
 bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& shape, int64_t* x,
-                  std::vector<uint32_t>* scratch);
+                  BlockScratch* scratch);

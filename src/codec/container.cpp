@@ -312,15 +312,17 @@ BlockGrid grid_of(const CodecArray& a, int32_t layout) {
 
 uint64_t blocks_of(const BlockGrid& g) { return g.count == 0 ? 0 : (g.count + g.block - 1) / g.block; }
 
-// Runs work(b) for b = 0..blocks-1 on threads (the calling thread among
-// them, and the only one that reports progress).
+// Runs work(b, scratch) for b = 0..blocks-1 on threads (the calling thread
+// among them, and the only one that reports progress), each thread with a
+// scratch of its own for all its blocks.
 // When the system refuses a thread, the blocks go to those already started
 // (at the least the calling thread): the bytes are the same either way.
 template <typename Work>
 void run_blocks(uint64_t blocks, int32_t threads, Work& work) {
   std::atomic<uint64_t> next{0};
   auto loop = [&]() {
-    for (uint64_t b = next++; b < blocks; b = next++) work(b);
+    BlockScratch scratch;  // this thread's, for all its blocks
+    for (uint64_t b = next++; b < blocks; b = next++) work(b, &scratch);
   };
   uint64_t extra = static_cast<uint64_t>(threads) - 1;
   if (extra > blocks - 1) extra = blocks - 1;
@@ -372,7 +374,7 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
   uint64_t window = 2 * static_cast<uint64_t>(options.threads);
   auto last_report = std::chrono::steady_clock::now();
   std::thread::id caller = std::this_thread::get_id();
-  auto work = [&](uint64_t b) {
+  auto work = [&](uint64_t b, BlockScratch* scratch) {
     {
       std::unique_lock<std::mutex> held(lock);
       turn.wait(held, [&] { return b < copied + window || aborted; });
@@ -382,11 +384,16 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
     BlockShape shape = shape_of(grid, at);
     Slot& slot = slots[b];
     try {
-      std::vector<int64_t> x(shape.count);
+      std::vector<int64_t>& x = scratch->values;
+      x.resize(shape.count);
       slot.failure = load_block(a, at, x.data());
       bool as_bits = slot.failure == LOAD_AS_BITS;
       if (as_bits) slot.failure = -1;
-      if (slot.failure < 0) block_encode(x.data(), shape, options.predictor, &slot.bytes);
+      if (slot.failure < 0) {
+        scratch->payload.clear();
+        block_encode(x.data(), shape, options.predictor, &scratch->payload, scratch);
+        slot.bytes.assign(scratch->payload.begin(), scratch->payload.end());
+      }
       if (as_bits) slot.bytes[0] |= METHOD_FLOAT_BITS;
     } catch (const std::bad_alloc&) {
       slot.failure = MSG_OUT_OF_MEMORY;
@@ -487,7 +494,7 @@ void codec_decompress(const uint8_t* bytes, const CodecHeader& h, CodecArray* a,
   auto last_report = std::chrono::steady_clock::now();
   std::thread::id caller = std::this_thread::get_id();
   BlockGrid grid = grid_make(h.layout, h.cls, h.ndims, h.dims, h.count, h.block);
-  auto work = [&](uint64_t b) {
+  auto work = [&](uint64_t b, BlockScratch* scratch) {
     if (aborted) return;
     BlockPlace at = place_of(grid, b);
     BlockShape shape = shape_of(grid, at);
@@ -495,11 +502,11 @@ void codec_decompress(const uint8_t* bytes, const CodecHeader& h, CodecArray* a,
     uint64_t length = offsets[b + 1] - offsets[b];
     int32_t failure = -1;
     try {
-      std::vector<int64_t> x(shape.count);
-      std::vector<uint32_t> scratch;
+      std::vector<int64_t>& x = scratch->values;
+      x.resize(shape.count);
       bool as_bits = length > 0 && (data[0] & METHOD_FLOAT_BITS) != 0;
       if (crc32_update(0, data, length) != get_le(bytes + h.table_at + TABLE_ENTRY * b + 4, 4) ||
-          (as_bits && h.cls > 2) || !block_decode(data, length, shape, x.data(), &scratch)) {
+          (as_bits && h.cls > 2) || !block_decode(data, length, shape, x.data(), scratch)) {
         failure = MSG_CORRUPT_DATA;
       } else {
         failure = save_block(x.data(), at, as_bits, a);
