@@ -405,15 +405,18 @@ int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, L
   return lpc < costs[best] ? PRED_LPC : best;
 }
 
-// As encode_with, with the plan's prediction and coefficients; the
-// block's signal goes to the scratch.
+// As encode_with, with the plan's prediction and coefficients. The
+// block's signal is x itself, or under PRED_STEREO goes to the scratch.
 bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan, uint32_t* m, RangeEncoder* out,
                 ResidualModels* models, BlockScratch* scratch) {
   RangeEncoder e = *out;
-  scratch->signal.resize(s.count);
-  lpc_signal(x, 0, s.count, s.rows, plan->stereo, scratch->signal.data());
-  if (plan->exact) scratch->exact.assign(scratch->signal.begin(), scratch->signal.end());
-  const int64_t* y = scratch->signal.data();
+  const int64_t* y = x;
+  if (plan->stereo) {
+    scratch->signal.resize(s.count);
+    lpc_signal(x, 0, s.count, s.rows, true, scratch->signal.data());
+    y = scratch->signal.data();
+  }
+  if (plan->exact) scratch->exact.assign(y, y + s.count);
   const double* yd = plan->exact ? scratch->exact.data() : nullptr;
   const LpcCoefficients* c = nullptr;
   LpcWeights w{};
@@ -436,11 +439,15 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
   return !full;
 }
 
-// False when the coefficients read are out of their ranges.
+// False when the coefficients read are out of their ranges. The signal is
+// x itself, or under PRED_STEREO made in the scratch as x is decoded.
 bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
                 ResidualModels* models, BlockScratch* scratch) {
-  std::vector<int64_t>& y = scratch->signal;
-  y.resize(s.count);
+  int64_t* y = x;
+  if (stereo) {
+    scratch->signal.resize(s.count);
+    y = scratch->signal.data();
+  }
   double* yd = nullptr;
   if (linear_exact(width)) {
     scratch->exact.resize(s.count);
@@ -461,9 +468,9 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
     int32_t context = context_of<PRED_LPC>(m, p, s.rows);
     int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
     m[p] = magnitude(r);
-    int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y.data(), yd, p);
+    int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y, yd, p);
     x[p] = restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
-    y[p] = stereo && p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
+    if (stereo) y[p] = p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
     if (yd != nullptr) yd[p] = static_cast<double>(y[p]);
   }
   return true;

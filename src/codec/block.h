@@ -57,7 +57,7 @@ inline uint32_t block_width_bytes(int32_t width) { return width <= 8 ? 1u : stat
 struct BlockScratch {
   std::vector<int64_t> values;       // the block's values, as the container loads or saves them
   std::vector<uint32_t> magnitudes;  // per element, its residual's magnitude, for the contexts
-  std::vector<int64_t> signal;       // linear prediction: the signal it predicts
+  std::vector<int64_t> signal;       // stereo linear prediction: the signal it predicts
   std::vector<double> exact;         // and that signal as doubles, where that is exact
   std::vector<uint8_t> payload;      // the encoder's output, before it is copied out
 };
