@@ -317,26 +317,38 @@ uint64_t blocks_of(const BlockGrid& g) { return g.count == 0 ? 0 : (g.count + g.
 // scratch of its own for all its blocks.
 // When the system refuses a thread, the blocks go to those already started
 // (at the least the calling thread): the bytes are the same either way.
+// The calling thread's scratch, kept from one call to the next so that a
+// call on an array of one block (most files) does not ask the system for
+// fresh pages each time; it holds at most one block's working memory (about
+// 40 MB at 2^20 elements) and goes at codec_release. The codec is called
+// from one thread at a time (the host's).
+BlockScratch caller_scratch;
+
 template <typename Work>
 void run_blocks(uint64_t blocks, int32_t threads, Work& work) {
   std::atomic<uint64_t> next{0};
-  auto loop = [&]() {
+  auto loop = [&](BlockScratch* scratch) {
+    for (uint64_t b = next++; b < blocks; b = next++) work(b, scratch);
+  };
+  auto worker = [&]() {
     BlockScratch scratch;  // this thread's, for all its blocks
-    for (uint64_t b = next++; b < blocks; b = next++) work(b, &scratch);
+    loop(&scratch);
   };
   uint64_t extra = static_cast<uint64_t>(threads) - 1;
   if (extra > blocks - 1) extra = blocks - 1;
   std::vector<std::thread> pool;
   try {
     pool.reserve(extra);
-    for (uint64_t t = 0; t < extra; ++t) pool.emplace_back(loop);
+    for (uint64_t t = 0; t < extra; ++t) pool.emplace_back(worker);
   } catch (...) {
   }
-  loop();
+  loop(&caller_scratch);
   for (auto& thread : pool) thread.join();
 }
 
 }  // namespace
+
+void codec_release() noexcept { caller_scratch = BlockScratch{}; }
 
 uint64_t codec_bound(const CodecArray& a) {
   uint64_t blocks = blocks_of(grid_of(a, CODEC_LAYOUT_STORAGE));

@@ -70,6 +70,11 @@ struct CodecOptions {
   int32_t layout = CODEC_LAYOUT_AUTO;  // a CodecLayout; CHANNELS where it does not apply writes STORAGE
 };
 
+// Gives back the working memory that the calling thread keeps from one
+// call to the next (one block's, at most about 40 MB). The module's exit
+// hook calls it.
+void codec_release() noexcept;
+
 // The largest container codec_compress can write for array, in any layout.
 uint64_t codec_bound(const CodecArray& array);
 

@@ -10,6 +10,7 @@
 #include "base/failure.h"
 #include "base/heap.h"
 #include "base/messages.h"
+#include "codec/container.h"
 #include "registry/slots.h"
 
 char failure_message[FAILURE_MESSAGE_SIZE];
@@ -182,6 +183,7 @@ bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* 
 }
 
 void gateway_unload() noexcept {
+  codec_release();
   try {
     close_all();
   } catch (...) {

@@ -56,8 +56,9 @@ struct CommandCall {
 // after a coder whose creation was cut short has been given back.
 bool gateway_call(int nlhs, HostArray** plhs, int nrhs, const HostArray* const* prhs) noexcept;
 
-// The exit hook: closes every coder, completing open file encoders. Never
-// throws; failures met while unloading are contained here.
+// The exit hook: closes every coder, completing open file encoders, and
+// gives back the array codec's kept working memory. Never throws; failures
+// met while unloading are contained here.
 void gateway_unload() noexcept;
 
 // Places a new 1-by-count row of element_class in the first output, sets
