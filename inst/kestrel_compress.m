@@ -56,7 +56,9 @@ function bytes = kestrel_compress(x, varargin)
 %       image of 2 to 16 channels C beyond 2^20 elements, a range of rows
 %       (columns) of every channel, so that channels are predicted from
 %       each other in long recordings and large colour photos too. Memory
-%       grows by the threads' blocks, never by a copy of X in double.
+%       grows by the threads' blocks, never by a copy of X in double; the
+%       calling thread keeps one block's working memory (at most about
+%       40 MB) for the next call, and clear kestrel gives it back.
 %     - Ctrl-C is not noticed during a call: the host gives a compiled
 %       function no way to see it, so a long call runs to its end.
 %
