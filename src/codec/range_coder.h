@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/checks.h"
+
 constexpr uint32_t RANGE_TOP = 1u << 24;    // the range is renormalised back to at least this
 constexpr int32_t PROB_BITS = 16;           // probabilities of a 0 are 1..2^16-1 in units of 2^-16
 constexpr uint16_t PROB_HALF = 1u << 15;    // the initial probability
@@ -64,12 +66,14 @@ inline void range_encoder_start(RangeEncoder* e, uint8_t* out, const uint8_t* li
 }
 
 // True when the bytes written and held back have reached the limit: the
-// caller stops coding and does not finish.
+// caller stops coding and does not finish. The last element may have
+// written past the limit itself.
 inline bool range_encoder_full(const RangeEncoder* e) {
-  return e->cache_size >= static_cast<uint64_t>(e->limit - e->next);
+  return e->next >= e->limit || e->cache_size >= static_cast<uint64_t>(e->limit - e->next);
 }
 
 inline void range_shift_low(RangeEncoder* e) {
+  KESTREL_ASSERT(e->next + e->cache_size <= e->limit + RANGE_ELEMENT_WRITES + 8);
   if (static_cast<uint32_t>(e->low) < 0xFF000000u || (e->low >> 32) != 0) {
     uint8_t carry = static_cast<uint8_t>(e->low >> 32);
     uint8_t held = e->cache;

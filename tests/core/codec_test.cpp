@@ -16,6 +16,7 @@
 #include "codec/container.h"
 #include "codec/crc32.h"
 #include "codec/lpc.h"
+#include "codec/range_coder.h"
 #include "support/host_fake.h"
 
 namespace {
@@ -127,6 +128,28 @@ TEST(Codec, EveryPredictorComesBackAndAutoIsNeverMuchWorseThanNone) {
   std::size_t automatic = compress(n.get()).size(), none = compress(n.get(), "compress:predictor=none").size();
   EXPECT_LE(automatic, none + none / 50);
   EXPECT_LE(automatic, noise.size() + 64);  // stored, not expanded
+}
+
+// Noise that coding would expand is stored, whichever element reaches the
+// encoder's limit and however far past it that element writes.
+TEST(Codec, NoiseIsStoredWhereverTheEncoderFillsUp) {
+  uint8_t room[64];
+  RangeEncoder e;
+  range_encoder_start(&e, room, room + 8);
+  e.next = room + 9;  // the last element wrote past the limit
+  EXPECT_TRUE(range_encoder_full(&e));
+  e.next = room + 6;
+  EXPECT_FALSE(range_encoder_full(&e));
+  std::mt19937 random(3);
+  for (int trial = 0; trial < 60; ++trial) {
+    std::vector<int16_t> noise(100 + random() % 3000);
+    for (auto& v : noise) v = static_cast<int16_t>(random());
+    FakeArray x = fake_numbers(HOST_INT16, noise);
+    const char* command = trial % 3 == 0 ? "compress:predictor=previous" : trial % 3 == 1 ? "compress:predictor=none" : "compress";
+    std::vector<uint8_t> bytes = compress(x.get(), command);
+    EXPECT_LE(bytes.size(), 2 * noise.size() + 64) << trial;  // stored, not expanded
+    expect_round_trip(x.get(), command + std::strlen("compress"));
+  }
 }
 
 TEST(Codec, SkewedWideValuesCostAFewBytes) {
