@@ -38,113 +38,29 @@
 #include "codec/container.h"
 #include "codec/lpc.h"
 #include "codec/range_coder.h"
+#include "codec/residual.h"
 #include "coder/bank.h"
 #include "coder/decoder.h"
 #include "coder/encoder.h"
 
 namespace {
 
-constexpr int32_t CONTEXTS = 20;  // as block.cpp
-constexpr int32_t CLASSES = 64;   // as block.cpp: classes 0..64
+constexpr int32_t CONTEXTS = RESIDUAL_CONTEXTS;
+constexpr int32_t CLASSES = RESIDUAL_CLASSES;  // classes 0..64
 constexpr int REPETITIONS = 7;  // at least 5: the medians stand against other tenants
 
-// ---- Mirrors of block.cpp's inline formulas (kept identical) ----
-
-// block.cpp bit_length.
-inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - platform_leading_zeros64(v); }
-
-// block.cpp reduce.
-inline int64_t reduce(uint64_t difference, int32_t width) {
-  if (width >= 64) return static_cast<int64_t>(difference);
-  uint64_t sign = uint64_t{1} << (width - 1);
-  uint64_t low = difference & ((sign << 1) - 1);
-  return static_cast<int64_t>((low ^ sign) - sign);
-}
-
-// block.cpp restore.
-inline int64_t restore(uint64_t sum, int32_t width, int32_t is_signed) {
-  if (width >= 64) return static_cast<int64_t>(sum);
-  uint64_t low = sum & ((uint64_t{1} << width) - 1);
-  return is_signed ? reduce(low, width) : static_cast<int64_t>(low);
-}
-
-// block.cpp magnitude, MAGNITUDE_CAP 2^30.
-inline uint32_t magnitude(int64_t r) {
-  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
-  return m > (1u << 30) ? (1u << 30) : static_cast<uint32_t>(m);
-}
-
-// block.cpp med and predict_med.
-inline int64_t med(int64_t a, int64_t b, int64_t c) {
-  int64_t lo = a < b ? a : b, hi = a < b ? b : a;
-  int64_t plane = static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
-  int64_t inner = c <= lo ? hi : plane;
-  return c >= hi ? lo : inner;
-}
-inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t row) {
-  if (p < R) return row == 0 ? 0 : x[p - 1];
-  if (row == 0) return x[p - R];
-  return med(x[p - 1], x[p - R], x[p - R - 1]);
-}
-
-// block.cpp context_of<PRED_MED> (two_d) and context_of<PRED_LPC> (not).
-inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R, bool two_d) {
-  uint64_t e;
-  if (two_d) {
-    uint64_t w = p >= 1 ? m[p - 1] : 0;
-    uint64_t n = p >= R ? m[p - R] : 0;
-    uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
-    uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
-    e = w + n + (nw + ne) / 2;
-  } else {
-    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
-    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
-  }
-  int32_t c = bit_length(e);
-  return c < CONTEXTS - 1 ? c : CONTEXTS - 1;
-}
+// ---- The codec's residual classes and contexts (codec/residual.h) ----
 
 // The class residual_encode codes for r.
 inline int32_t class_of(int64_t r) {
   if (r == 0) return 0;
-  return bit_length((r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1) + 1;
+  return value_bit_length((r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1) + 1;
 }
 
-// block.cpp class_start, the class models of ContextModels, class_encode, class_decode.
-inline int32_t class_start(int32_t c) { return c > 2 ? c - 2 : 0; }
-struct ClassModels {
-  BitModel above;        // class s >= its context's start
-  BitModel up[CLASSES];  // from the start up: "s > k"
-  BitModel down[CLASSES];  // below the start: "s < k"
-};
-inline void class_encode(RangeEncoder* e, ClassModels& c, int32_t start, int32_t s) {
-  if (start > 0) range_encode_bit(e, &c.above, s >= start);
-  if (s >= start) {
-    for (int32_t k = start; k < s; ++k) range_encode_bit(e, &c.up[k], 1);
-    if (s < CLASSES) range_encode_bit(e, &c.up[s], 0);
-  } else {
-    for (int32_t k = start - 1; k > s; --k) range_encode_bit(e, &c.down[k], 1);
-    if (s > 0) range_encode_bit(e, &c.down[s], 0);
-  }
-}
-inline int32_t class_decode(RangeDecoder* d, ClassModels& c, int32_t start) {
-  int32_t s = start;
-  if (start > 0 && range_decode_bit(d, &c.above) == 0) {
-    s = start - 1;
-    while (s > 0 && range_decode_bit(d, &c.down[s]) != 0) --s;
-  } else {
-    while (s < CLASSES && range_decode_bit(d, &c.up[s]) != 0) ++s;
-  }
-  return s;
-}
-
-// block.cpp common_shift.
-int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
-  uint64_t any = 0;
-  for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
-  if (any == 0) return 0;
-  int32_t s = platform_trailing_zeros64(any);
-  return s < width ? s : width - 1;
+// The context of position p: as the codec's median edge predictor makes it
+// (two_d) or its linear prediction.
+inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R, bool two_d) {
+  return two_d ? residual_context<PRED_MED>(m, p, R) : residual_context<PRED_LPC>(m, p, R);
 }
 
 // ---- The sequences ----
@@ -172,10 +88,10 @@ Block block_classes(const int64_t* x, uint64_t count, uint64_t R, bool two_d, in
       if (p % LPC_SEGMENT == 0) c = lpc_fit(x + p, std::min<uint64_t>(count - p, LPC_SEGMENT));
       prediction = p < static_cast<uint64_t>(c.order) ? (p == 0 ? 0 : x[p - 1]) : lpc_predict(c, x, p);
     }
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
+    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
     b.contexts[p] = context_of(m.data(), p, R, two_d);
     b.classes[p] = class_of(r);
-    m[p] = magnitude(r);
+    m[p] = residual_magnitude(r);
   }
   b.top = *std::max_element(b.classes.begin(), b.classes.end());
   return b;
@@ -191,8 +107,8 @@ void array_blocks(std::vector<int64_t>& x, uint64_t rows, uint64_t cols, int32_t
   for (uint64_t first = 0; first < x.size(); first += size) {
     uint64_t count = std::min<uint64_t>(size, x.size() - first);
     int64_t* v = x.data() + first;
-    int32_t shift = common_shift(v, count, width);
-    for (uint64_t p = 0; p < count && shift > 0; ++p) v[p] = restore(static_cast<uint64_t>(v[p] >> shift), width - shift, is_signed);
+    int32_t shift = values_common_shift(v, count, width);
+    for (uint64_t p = 0; p < count && shift > 0; ++p) v[p] = value_restore(static_cast<uint64_t>(v[p] >> shift), width - shift, is_signed);
     bool two_d = rows > 1 && cols > 1 && size % rows == 0 && first % rows == 0;
     out->push_back(block_classes(v, count, rows, two_d, width - shift));
   }
@@ -250,16 +166,16 @@ const Way WAYS[] = {{"(a) binary, codec", true, 0, 0, false},
 constexpr int WAY_COUNT = sizeof WAYS / sizeof WAYS[0];
 
 // CONTEXTS class models at their start, as models_reset leaves them.
-std::vector<ClassModels> class_models_fresh() {
-  ClassModels fresh;
+std::vector<ContextModels> class_models_fresh() {
+  ContextModels fresh{};  // the sign and top bits are not coded here
   fresh.above = BitModel{PROB_HALF, 0};
   std::fill_n(fresh.up, CLASSES, BitModel{PROB_HALF, 0});
   std::fill_n(fresh.down, CLASSES, BitModel{PROB_HALF, 0});
-  return std::vector<ClassModels>(CONTEXTS, fresh);
+  return std::vector<ContextModels>(CONTEXTS, fresh);
 }
 
 std::vector<uint8_t> binary_encode(const Block& b) {
-  std::vector<ClassModels> models = class_models_fresh();
+  std::vector<ContextModels> models = class_models_fresh();
   std::size_t room = 2 * b.classes.size() + 64;  // a class costs a few bits here; the check below guards the rest
   std::vector<uint8_t> out(room + RANGE_ELEMENT_WRITES + 8);
   RangeEncoder e;
@@ -278,7 +194,7 @@ std::vector<uint8_t> binary_encode(const Block& b) {
 
 // False unless the stream gives back b's classes and ends at its last byte.
 bool binary_decode(const Block& b, const std::vector<uint8_t>& bytes) {
-  std::vector<ClassModels> models = class_models_fresh();
+  std::vector<ContextModels> models = class_models_fresh();
   std::vector<int32_t> classes(b.classes.size());
   RangeDecoder d;
   if (!range_decoder_start(&d, bytes.data(), bytes.size())) return false;
@@ -423,7 +339,7 @@ std::vector<Block> skewed_blocks(uint64_t n) {
     for (std::size_t p = 0; p < part.size(); ++p) {
       b.contexts[p] = context_of(m.data(), p, part.size(), false);
       b.classes[p] = class_of(part[p]);
-      m[p] = magnitude(part[p]);
+      m[p] = residual_magnitude(part[p]);
     }
     b.top = *std::max_element(b.classes.begin(), b.classes.end());
     blocks.push_back(b);

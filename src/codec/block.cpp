@@ -8,72 +8,21 @@
 #include "base/platform.h"
 #include "codec/lpc.h"
 #include "codec/range_coder.h"
+#include "codec/residual.h"
 
 namespace {
 
-constexpr int32_t CONTEXTS = 20;          // contexts: the bit length of the neighbours' residual magnitudes, capped
-constexpr int32_t CLASSES = 64;           // bit lengths of |r| - 1: 0..63
 constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
-constexpr uint32_t MAGNITUDE_CAP = 1u << 30;     // residual magnitudes kept for contexts saturate here
-
-// The adaptive models of one context.
-struct ContextModels {
-  BitModel above;            // class s >= its context's start
-  BitModel sign;             // r < 0
-  BitModel up[CLASSES];      // from the start up: "s > k"
-  BitModel down[CLASSES];    // below the start: "s < k"
-  BitModel top[CLASSES];     // per L >= 2: the bit below the leading one
-};
 
 struct ResidualModels {
-  ContextModels context[CONTEXTS];
-  BitModel run[CLASSES + 1];  // run lengths: their bit length in unary
+  ContextModels context[RESIDUAL_CONTEXTS];
+  BitModel run[RESIDUAL_CLASSES + 1];  // run lengths: their bit length in unary
 };
 
 void models_reset(ResidualModels* m) {
   BitModel* p = &m->context[0].above;
   std::size_t n = sizeof(ResidualModels) / sizeof(BitModel);
   for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
-}
-
-// Bits of v without its leading zeros: 0..64.
-inline int32_t bit_length(uint64_t v) { return v == 0 ? 0 : 64 - platform_leading_zeros64(v); }
-
-// Residual x - pred of width bits as a signed number of that width.
-inline int64_t reduce(uint64_t difference, int32_t width) {
-  if (width >= 64) return static_cast<int64_t>(difference);
-  uint64_t sign = uint64_t{1} << (width - 1);
-  uint64_t low = difference & ((sign << 1) - 1);
-  return static_cast<int64_t>((low ^ sign) - sign);
-}
-
-// pred + r brought back to a value of width bits and the signedness.
-inline int64_t restore(uint64_t sum, int32_t width, int32_t is_signed) {
-  if (width >= 64) return static_cast<int64_t>(sum);
-  uint64_t low = sum & ((uint64_t{1} << width) - 1);
-  return is_signed ? reduce(low, width) : static_cast<int64_t>(low);
-}
-
-inline uint32_t magnitude(int64_t r) {
-  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
-  return m > MAGNITUDE_CAP ? MAGNITUDE_CAP : static_cast<uint32_t>(m);
-}
-
-// The median edge predictor, written for conditional moves.
-inline int64_t med(int64_t a, int64_t b, int64_t c) {
-  int64_t lo = a < b ? a : b, hi = a < b ? b : a;
-  int64_t plane = static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
-  int64_t inner = c <= lo ? hi : plane;
-  return c >= hi ? lo : inner;
-}
-
-// MED at position p (row = p % R) of a block that starts a column of R
-// rows; the first column of the block and the first row take the one
-// neighbour they have.
-inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t row) {
-  if (p < R) return row == 0 ? 0 : x[p - 1];
-  if (row == 0) return x[p - R];
-  return med(x[p - 1], x[p - R], x[p - R - 1]);
 }
 
 template <int32_t PRED>
@@ -90,54 +39,6 @@ inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s, uint64
                               static_cast<uint64_t>(predict_med(x, q, s.rows, row)));
 }
 
-// The context of position p from the magnitudes of the residuals before it.
-template <int32_t PRED>
-inline int32_t context_of(const uint32_t* m, uint64_t p, uint64_t R) {
-  uint64_t e;
-  if (PRED == PRED_MED || PRED == PRED_PLANE) {
-    uint64_t w = p >= 1 ? m[p - 1] : 0;
-    uint64_t n = p >= R ? m[p - R] : 0;
-    uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
-    uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
-    e = w + n + (nw + ne) / 2;
-  } else {
-    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
-    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
-  }
-  int32_t c = bit_length(e);
-  return c < CONTEXTS - 1 ? c : CONTEXTS - 1;
-}
-
-// The class of a residual's magnitude |r| that the models code first:
-// 0 for r == 0, else 1 + the bit length of |r| - 1, 1..CLASSES. A context
-// c starts its search at class_start(c), near the classes its residuals
-// usually have, so that a class costs few binary decisions.
-inline int32_t class_start(int32_t c) { return c > 2 ? c - 2 : 0; }
-
-// The class s from start: "s >= start", then up from start in unary ("s > k")
-// or down from start - 1 ("s < k").
-KESTREL_ALWAYS_INLINE void class_encode(RangeEncoder* e, ContextModels& c, int32_t start, int32_t s) {
-  if (start > 0) range_encode_bit(e, &c.above, s >= start);
-  if (s >= start) {
-    for (int32_t k = start; k < s; ++k) range_encode_bit(e, &c.up[k], 1);
-    if (s < CLASSES) range_encode_bit(e, &c.up[s], 0);
-  } else {
-    for (int32_t k = start - 1; k > s; --k) range_encode_bit(e, &c.down[k], 1);
-    if (s > 0) range_encode_bit(e, &c.down[s], 0);
-  }
-}
-
-inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
-  int32_t s = start;
-  if (start > 0 && range_decode_bit(d, &c.above) == 0) {
-    s = start - 1;
-    while (s > 0 && range_decode_bit(d, &c.down[s]) != 0) --s;
-  } else {
-    while (s < CLASSES && range_decode_bit(d, &c.up[s]) != 0) ++s;
-  }
-  return s;
-}
-
 // r in context c: its class, then for r != 0 the sign and the bit below
 // the leading one of |r| - 1 (modelled) and the bits below that (raw).
 KESTREL_ALWAYS_INLINE void residual_encode(RangeEncoder* e, ContextModels& c, int32_t start, int64_t r) {
@@ -146,7 +47,7 @@ KESTREL_ALWAYS_INLINE void residual_encode(RangeEncoder* e, ContextModels& c, in
     return;
   }
   uint64_t u = (r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r)) - 1;
-  int32_t L = bit_length(u);
+  int32_t L = value_bit_length(u);
   class_encode(e, c, start, L + 1);
   range_encode_bit(e, &c.sign, r < 0);
   if (L >= 2) {
@@ -175,7 +76,7 @@ inline int64_t residual_decode(RangeDecoder* d, ContextModels& c, int32_t start)
 // its leading one raw. The element after a run that ends early is coded
 // as usual, without a run.
 KESTREL_ALWAYS_INLINE void run_encode(RangeEncoder* e, BitModel* run, uint64_t n, uint64_t rest) {
-  int32_t L = bit_length(n), cap = bit_length(rest);
+  int32_t L = value_bit_length(n), cap = value_bit_length(rest);
   for (int32_t k = 0; k < L; ++k) range_encode_bit(e, &run[k], 1);
   if (L < cap) range_encode_bit(e, &run[L], 0);
   if (L >= 2) range_encode_raw(e, n, L - 1);
@@ -184,7 +85,7 @@ KESTREL_ALWAYS_INLINE void run_encode(RangeEncoder* e, BitModel* run, uint64_t n
 // A run length as run_encode coded it; a corrupt stream may give one above
 // rest, which the caller refuses.
 uint64_t run_decode(RangeDecoder* d, BitModel* run, uint64_t rest) {
-  int32_t L = 0, cap = bit_length(rest);
+  int32_t L = 0, cap = value_bit_length(rest);
   while (L < cap && range_decode_bit(d, &run[L]) != 0) ++L;
   if (L == 0) return 0;
   return (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
@@ -200,23 +101,23 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
   bool after_run = !runs, full = false;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
     if ((full = range_encoder_full(&e))) break;
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
-    int32_t c = context_of<PRED>(m, p, s.rows);
+    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
+    int32_t c = residual_context<PRED>(m, p, s.rows);
     if (c == 0 && !after_run) {
       uint64_t q = p;
       while (q < s.count && r == 0) {
         m[q++] = 0;
-        if (q < s.count) r = reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width);
+        if (q < s.count) r = residual_reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width);
       }
       run_encode(&e, models->run, q - p, s.count - p);
       if (q == s.count) break;
       p = q;
       row = p % s.rows;
-      c = context_of<PRED>(m, p, s.rows);
+      c = residual_context<PRED>(m, p, s.rows);
     }
     after_run = c == 0 || !runs;
     residual_encode(&e, models->context[c], class_start(c), r);
-    m[p] = magnitude(r);
+    m[p] = residual_magnitude(r);
   }
   *out = e;
   return !full;
@@ -228,23 +129,23 @@ bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint
                  ResidualModels* models) {
   bool after_run = !runs;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
-    int32_t c = context_of<PRED>(m, p, s.rows);
+    int32_t c = residual_context<PRED>(m, p, s.rows);
     if (c == 0 && !after_run) {
       uint64_t n = run_decode(d, models->run, s.count - p);
       if (n > s.count - p) return false;
       for (uint64_t q = p; q < p + n; ++q) {
         m[q] = 0;
-        x[q] = restore(static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width, s.is_signed);
+        x[q] = value_restore(static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width, s.is_signed);
       }
       p += n;
       row = p % s.rows;
       if (p == s.count) return true;
-      c = context_of<PRED>(m, p, s.rows);
+      c = residual_context<PRED>(m, p, s.rows);
     }
     after_run = c == 0 || !runs;
-    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[c], class_start(c))), width);
-    m[p] = magnitude(r);
-    x[p] = restore(static_cast<uint64_t>(predict<PRED>(x, p, s, row)) + static_cast<uint64_t>(r), width, s.is_signed);
+    int64_t r = residual_reduce(static_cast<uint64_t>(residual_decode(d, models->context[c], class_start(c))), width);
+    m[p] = residual_magnitude(r);
+    x[p] = value_restore(static_cast<uint64_t>(predict<PRED>(x, p, s, row)) + static_cast<uint64_t>(r), width, s.is_signed);
   }
   return true;
 }
@@ -255,8 +156,8 @@ template <int32_t PRED>
 uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
   uint64_t step = s.count / ESTIMATE_SAMPLES + 1, bits = 0;
   for (uint64_t p = 0; p < s.count; p += step) {
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width);
-    bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width);
+    bits += static_cast<uint64_t>(value_bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
   }
   return bits;
 }
@@ -267,7 +168,7 @@ template <int32_t PRED>
 bool mostly_zero(const int64_t* x, const BlockShape& s, int32_t width) {
   uint64_t step = s.count / ESTIMATE_SAMPLES + 1, zeros = 0, seen = 0;
   for (uint64_t p = 0; p < s.count; p += step, ++seen) {
-    zeros += reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width) == 0;
+    zeros += residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width) == 0;
   }
   return 2 * zeros > seen;
 }
@@ -362,8 +263,8 @@ double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPla
     uint64_t residual_bits = 0, predicted = 0;
     for (uint64_t p = start; p < start + n; p += LPC_ESTIMATE_STEP, ++predicted) {
       int64_t prediction = lpc_prediction(c, w, x, p, s.rows, plan->stereo, plan->y.data(), yd, p - from);
-      int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
-      residual_bits += static_cast<uint64_t>(bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+      int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(prediction), width);
+      residual_bits += static_cast<uint64_t>(value_bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
     }
     bits += static_cast<double>(residual_bits) * static_cast<double>(n) / static_cast<double>(predicted) +
             static_cast<double>(LPC_COEFFICIENT_BITS * c.order);
@@ -430,10 +331,10 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
       range_encode_raw(&e, static_cast<uint64_t>(c->shift), LPC_SHIFT_BITS);
       for (int32_t k = 0; k < c->order; ++k) range_encode_raw(&e, static_cast<uint16_t>(c->coefficient[k]), LPC_COEFFICIENT_BITS);
     }
-    int64_t r = reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, p, s.rows, plan->stereo, y, yd, p)), width);
-    int32_t context = context_of<PRED_LPC>(m, p, s.rows);
+    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, p, s.rows, plan->stereo, y, yd, p)), width);
+    int32_t context = residual_context<PRED_LPC>(m, p, s.rows);
     residual_encode(&e, models->context[context], class_start(context), r);
-    m[p] = magnitude(r);
+    m[p] = residual_magnitude(r);
   }
   *out = e;
   return !full;
@@ -465,24 +366,15 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
       }
       w = lpc_weights(c);
     }
-    int32_t context = context_of<PRED_LPC>(m, p, s.rows);
-    int64_t r = reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
-    m[p] = magnitude(r);
+    int32_t context = residual_context<PRED_LPC>(m, p, s.rows);
+    int64_t r = residual_reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
+    m[p] = residual_magnitude(r);
     int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y, yd, p);
-    x[p] = restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
+    x[p] = value_restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
     if (stereo) y[p] = p >= s.rows ? static_cast<int64_t>(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(x[p - s.rows])) : x[p];
     if (yd != nullptr) yd[p] = static_cast<double>(y[p]);
   }
   return true;
-}
-
-// The number of low zero bits every value shares (0 when all are 0), below width.
-int32_t common_shift(const int64_t* x, uint64_t count, int32_t width) {
-  uint64_t any = 0;
-  for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
-  if (any == 0) return 0;
-  int32_t s = platform_trailing_zeros64(any);
-  return s < width ? s : width - 1;
 }
 
 void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std::size_t at) {
@@ -500,10 +392,10 @@ void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std
 void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out,
                   BlockScratch* scratch) {
   std::size_t at = out->size();
-  int32_t shift = common_shift(x, shape.count, shape.width);
+  int32_t shift = values_common_shift(x, shape.count, shape.width);
   int32_t width = shape.width - shift;
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
-    x[p] = restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
+    x[p] = value_restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
   }
   LpcPlan plan{};
   if (predictor == PRED_AUTO) {
@@ -567,7 +459,7 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     for (uint64_t p = 0; p < shape.count; ++p, in += bytes) {
       uint64_t v = 0;
       for (uint32_t k = 0; k < bytes; ++k) v |= static_cast<uint64_t>(in[k]) << (8 * k);
-      x[p] = restore(v, shape.width, shape.is_signed);
+      x[p] = value_restore(v, shape.width, shape.is_signed);
     }
     return true;
   }
@@ -596,7 +488,7 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     default: ok = decode_with<PRED_PLANE>(x, shape, width, runs, m, &d, &models); break;
   }
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
-    x[p] = restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
+    x[p] = value_restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
   }
   return ok && range_decoder_ended(&d);
 }

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The arithmetic of a block's residuals that the coder and its benchmark
+// share: residuals modulo the value width, their magnitudes and the
+// contexts made of them, and the class of a residual's magnitude, coded as
+// binary decisions up or down from its context's start.
+#pragma once
+
+#include <cstdint>
+
+#include "base/platform.h"
+#include "codec/block.h"
+#include "codec/range_coder.h"
+
+constexpr int32_t RESIDUAL_CONTEXTS = 20;              // contexts: the bit length of the neighbours' residual magnitudes, capped
+constexpr int32_t RESIDUAL_CLASSES = 64;               // bit lengths of |r| - 1: 0..63
+constexpr uint32_t RESIDUAL_MAGNITUDE_CAP = 1u << 30;  // residual magnitudes kept for contexts saturate here
+
+// The adaptive models of one context.
+struct ContextModels {
+  BitModel above;            // class s >= its context's start
+  BitModel sign;             // r < 0
+  BitModel up[RESIDUAL_CLASSES];      // from the start up: "s > k"
+  BitModel down[RESIDUAL_CLASSES];    // below the start: "s < k"
+  BitModel top[RESIDUAL_CLASSES];     // per L >= 2: the bit below the leading one
+};
+
+// Bits of v without its leading zeros: 0..64.
+inline int32_t value_bit_length(uint64_t v) { return v == 0 ? 0 : 64 - platform_leading_zeros64(v); }
+
+// Residual x - pred of width bits as a signed number of that width.
+inline int64_t residual_reduce(uint64_t difference, int32_t width) {
+  if (width >= 64) return static_cast<int64_t>(difference);
+  uint64_t sign = uint64_t{1} << (width - 1);
+  uint64_t low = difference & ((sign << 1) - 1);
+  return static_cast<int64_t>((low ^ sign) - sign);
+}
+
+// pred + r brought back to a value of width bits and the signedness.
+inline int64_t value_restore(uint64_t sum, int32_t width, int32_t is_signed) {
+  if (width >= 64) return static_cast<int64_t>(sum);
+  uint64_t low = sum & ((uint64_t{1} << width) - 1);
+  return is_signed ? residual_reduce(low, width) : static_cast<int64_t>(low);
+}
+
+inline uint32_t residual_magnitude(int64_t r) {
+  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
+  return m > RESIDUAL_MAGNITUDE_CAP ? RESIDUAL_MAGNITUDE_CAP : static_cast<uint32_t>(m);
+}
+
+// The median edge predictor, written for conditional moves.
+inline int64_t median_edge(int64_t a, int64_t b, int64_t c) {
+  int64_t lo = a < b ? a : b, hi = a < b ? b : a;
+  int64_t plane = static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b) - static_cast<uint64_t>(c));
+  int64_t inner = c <= lo ? hi : plane;
+  return c >= hi ? lo : inner;
+}
+
+// MED at position p (row = p % R) of a block that starts a column of R
+// rows; the first column of the block and the first row take the one
+// neighbour they have.
+inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t row) {
+  if (p < R) return row == 0 ? 0 : x[p - 1];
+  if (row == 0) return x[p - R];
+  return median_edge(x[p - 1], x[p - R], x[p - R - 1]);
+}
+
+// The context of position p from the magnitudes of the residuals before it.
+template <int32_t PRED>
+inline int32_t residual_context(const uint32_t* m, uint64_t p, uint64_t R) {
+  uint64_t e;
+  if (PRED == PRED_MED || PRED == PRED_PLANE) {
+    uint64_t w = p >= 1 ? m[p - 1] : 0;
+    uint64_t n = p >= R ? m[p - R] : 0;
+    uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
+    uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
+    e = w + n + (nw + ne) / 2;
+  } else {
+    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
+    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
+  }
+  int32_t c = value_bit_length(e);
+  return c < RESIDUAL_CONTEXTS - 1 ? c : RESIDUAL_CONTEXTS - 1;
+}
+
+// The class of a residual's residual_magnitude |r| that the models code first:
+// 0 for r == 0, else 1 + the bit length of |r| - 1, 1..RESIDUAL_CLASSES. A context
+// c starts its search at class_start(c), near the classes its residuals
+// usually have, so that a class costs few binary decisions.
+inline int32_t class_start(int32_t c) { return c > 2 ? c - 2 : 0; }
+
+// The class s from start: "s >= start", then up from start in unary ("s > k")
+// or down from start - 1 ("s < k").
+KESTREL_ALWAYS_INLINE void class_encode(RangeEncoder* e, ContextModels& c, int32_t start, int32_t s) {
+  if (start > 0) range_encode_bit(e, &c.above, s >= start);
+  if (s >= start) {
+    for (int32_t k = start; k < s; ++k) range_encode_bit(e, &c.up[k], 1);
+    if (s < RESIDUAL_CLASSES) range_encode_bit(e, &c.up[s], 0);
+  } else {
+    for (int32_t k = start - 1; k > s; --k) range_encode_bit(e, &c.down[k], 1);
+    if (s > 0) range_encode_bit(e, &c.down[s], 0);
+  }
+}
+
+inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
+  int32_t s = start;
+  if (start > 0 && range_decode_bit(d, &c.above) == 0) {
+    s = start - 1;
+    while (s > 0 && range_decode_bit(d, &c.down[s]) != 0) --s;
+  } else {
+    while (s < RESIDUAL_CLASSES && range_decode_bit(d, &c.up[s]) != 0) ++s;
+  }
+  return s;
+}
+
+// The number of low zero bits every value shares (0 when all are 0), below width.
+inline int32_t values_common_shift(const int64_t* x, uint64_t count, int32_t width) {
+  uint64_t any = 0;
+  for (uint64_t p = 0; p < count; ++p) any |= static_cast<uint64_t>(x[p]);
+  if (any == 0) return 0;
+  int32_t s = platform_trailing_zeros64(any);
+  return s < width ? s : width - 1;
+}
+
