@@ -400,11 +400,10 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   LpcPlan plan{};
   if (predictor == PRED_AUTO) {
     predictor = choose_predictor(x, shape, width, &plan);
-  } else if (predictor == PRED_LPC || predictor == PRED_STEREO) {
+  } else {
     if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
-    else lpc_plan_start(&plan, shape, width, predictor == PRED_STEREO);
+    if (predictor == PRED_LPC || predictor == PRED_STEREO) lpc_plan_start(&plan, shape, width, predictor == PRED_STEREO);
   }
-  if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
   bool runs = false;
   switch (predictor) {
     case PRED_NONE: runs = mostly_zero<PRED_NONE>(x, shape, width); break;
