@@ -374,7 +374,7 @@ uint64_t skewed_codec_bytes(uint64_t n, int32_t predictor) {
     std::vector<uint8_t> out;
     BlockScratch scratch;
     std::vector<int64_t> original = x;
-    block_encode(x.data(), shape, predictor, &out, &scratch);
+    block_encode(x.data(), shape, predictor, BLOCK_BUCKETS, &out, &scratch);
     if (!block_decode(out.data(), out.size(), shape, back.data(), &scratch) || back != original) {
       std::printf("MISMATCH: the codec's block does not come back\n");
       std::exit(1);

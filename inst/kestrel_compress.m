@@ -125,7 +125,18 @@ function bytes = kestrel_compress(x, varargin)
 %        by the magnitudes of the residuals next to it: its class (0 for
 %        zero, else 1 + the bit length of its magnitude minus 1) in unary
 %        up or down from a start the context sets, the sign, the bit below
-%        the leading one, then the bits below that as they are.
+%        the leading one, then the bits below that as they are. The first
+%        release of format 2 wrote this method; it still decodes.
+%     2  coded as 1, but each residual r is coded in a context c, the bit
+%        length (0..32) of the magnitudes of the residuals next to it:
+%        with k = max(0, c - 7) and q = floor(abs(r) / 2^k), one adaptive
+%        model of 16 symbols per context codes q's bucket (0..3 for q =
+%        0..3, then two per bit length, told apart by the bit below the
+%        leading one, up to 14 for 128..191; 15 for 192 and above, followed
+%        by q - 192 as its bit length in unary and the bits below its
+%        leading one), then as they are: q's bits within its bucket, the k
+%        low bits of abs(r), and the sign where r is not 0.
+%        kestrel_compress writes this method.
 %   A container decodes only if every checksum matches and each coded
 %   block's decoder ends exactly at its payload's last byte. The largest
 %   expansion a container can claim: 2^20 elements of 8 bytes for 16 bytes

@@ -14,17 +14,6 @@ namespace {
 
 constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
 
-struct ResidualModels {
-  ContextModels context[RESIDUAL_CONTEXTS];
-  BitModel run[RESIDUAL_CLASSES + 1];  // run lengths: their bit length in unary
-};
-
-void models_reset(ResidualModels* m) {
-  BitModel* p = &m->context[0].above;
-  std::size_t n = sizeof(ResidualModels) / sizeof(BitModel);
-  for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
-}
-
 template <int32_t PRED>
 inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s, uint64_t row) {
   if (PRED == PRED_NONE) return 0;
@@ -70,6 +59,35 @@ inline int64_t residual_decode(RangeDecoder* d, ContextModels& c, int32_t start)
   return static_cast<int64_t>(negative ? 0 - magnitude_value : magnitude_value);
 }
 
+// The residual coding of method 1: a class in binary decisions (residual.h),
+// then the sign and the bit below the leading one modelled, the rest raw.
+struct ClassCoding {
+  struct Models {
+    ContextModels context[RESIDUAL_CONTEXTS];
+    BitModel run[RESIDUAL_CLASSES + 1];  // run lengths: their bit length in unary
+  };
+  static void reset(Models* m) {
+    BitModel* p = &m->context[0].above;
+    std::size_t n = sizeof(Models) / sizeof(BitModel);
+    for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
+  }
+  static int32_t context(uint64_t neighbours) { return residual_context_of(neighbours); }
+  static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) {
+    residual_encode(e, m->context[c], class_start(c), r);
+  }
+  static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return residual_decode(d, m->context[c], class_start(c)); }
+};
+
+// The residual coding of method 2: a bucket of the magnitude as one
+// symbol, the rest raw (residual.h).
+struct BucketCoding {
+  using Models = BucketModels;
+  static void reset(Models* m) { bucket_models_reset(m); }
+  static int32_t context(uint64_t neighbours) { return bucket_context_of(neighbours); }
+  static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) { bucket_encode(e, m, c, r); }
+  static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return bucket_decode(d, m, c); }
+};
+
 // Run mode: where every neighbouring residual is 0 (context 0), the number
 // n of zero residuals from there on (0..rest) is coded at once: its bit
 // length in unary (none past the bit length of rest), then the bits below
@@ -94,15 +112,15 @@ uint64_t run_decode(RangeDecoder* d, BitModel* run, uint64_t rest) {
 // Codes the block's residuals into *out; false when the encoder filled
 // its room (the block is then stored). The encoder works on a copy, kept
 // in registers.
-template <int32_t PRED>
+template <int32_t PRED, typename Coding>
 bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeEncoder* out,
-                 ResidualModels* models) {
+                 typename Coding::Models* models) {
   RangeEncoder e = *out;
   bool after_run = !runs, full = false;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
     if ((full = range_encoder_full(&e))) break;
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
-    int32_t c = residual_context<PRED>(m, p, s.rows);
+    int32_t c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
       uint64_t q = p;
       while (q < s.count && r == 0) {
@@ -113,10 +131,10 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
       if (q == s.count) break;
       p = q;
       row = p % s.rows;
-      c = residual_context<PRED>(m, p, s.rows);
+      c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
     }
     after_run = c == 0 || !runs;
-    residual_encode(&e, models->context[c], class_start(c), r);
+    Coding::encode(&e, models, c, r);
     m[p] = residual_magnitude(r);
   }
   *out = e;
@@ -124,12 +142,12 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
 }
 
 // False when a run goes past the block's end.
-template <int32_t PRED>
+template <int32_t PRED, typename Coding>
 bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeDecoder* d,
-                 ResidualModels* models) {
+                 typename Coding::Models* models) {
   bool after_run = !runs;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
-    int32_t c = residual_context<PRED>(m, p, s.rows);
+    int32_t c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
       uint64_t n = run_decode(d, models->run, s.count - p);
       if (n > s.count - p) return false;
@@ -140,10 +158,10 @@ bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint
       p += n;
       row = p % s.rows;
       if (p == s.count) return true;
-      c = residual_context<PRED>(m, p, s.rows);
+      c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
     }
     after_run = c == 0 || !runs;
-    int64_t r = residual_reduce(static_cast<uint64_t>(residual_decode(d, models->context[c], class_start(c))), width);
+    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::decode(d, models, c)), width);
     m[p] = residual_magnitude(r);
     x[p] = value_restore(static_cast<uint64_t>(predict<PRED>(x, p, s, row)) + static_cast<uint64_t>(r), width, s.is_signed);
   }
@@ -308,8 +326,9 @@ int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, L
 
 // As encode_with, with the plan's prediction and coefficients. The
 // block's signal is x itself, or under PRED_STEREO goes to the scratch.
+template <typename Coding>
 bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan, uint32_t* m, RangeEncoder* out,
-                ResidualModels* models, BlockScratch* scratch) {
+                typename Coding::Models* models, BlockScratch* scratch) {
   RangeEncoder e = *out;
   const int64_t* y = x;
   if (plan->stereo) {
@@ -332,8 +351,7 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
       for (int32_t k = 0; k < c->order; ++k) range_encode_raw(&e, static_cast<uint16_t>(c->coefficient[k]), LPC_COEFFICIENT_BITS);
     }
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, p, s.rows, plan->stereo, y, yd, p)), width);
-    int32_t context = residual_context<PRED_LPC>(m, p, s.rows);
-    residual_encode(&e, models->context[context], class_start(context), r);
+    Coding::encode(&e, models, Coding::context(residual_neighbours<PRED_LPC>(m, p, s.rows)), r);
     m[p] = residual_magnitude(r);
   }
   *out = e;
@@ -342,8 +360,9 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
 
 // False when the coefficients read are out of their ranges. The signal is
 // x itself, or under PRED_STEREO made in the scratch as x is decoded.
+template <typename Coding>
 bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uint32_t* m, RangeDecoder* d,
-                ResidualModels* models, BlockScratch* scratch) {
+                typename Coding::Models* models, BlockScratch* scratch) {
   int64_t* y = x;
   if (stereo) {
     scratch->signal.resize(s.count);
@@ -366,8 +385,8 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
       }
       w = lpc_weights(c);
     }
-    int32_t context = residual_context<PRED_LPC>(m, p, s.rows);
-    int64_t r = residual_reduce(static_cast<uint64_t>(residual_decode(d, models->context[context], class_start(context))), width);
+    int32_t context = Coding::context(residual_neighbours<PRED_LPC>(m, p, s.rows));
+    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::decode(d, models, context)), width);
     m[p] = residual_magnitude(r);
     int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y, yd, p);
     x[p] = value_restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);
@@ -387,10 +406,51 @@ void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std
   }
 }
 
+// Codes the reduced values x of width bits with predictor into e; false
+// when the encoder filled its room.
+template <typename Coding>
+bool encode_coded(const int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, LpcPlan* plan,
+                  RangeEncoder* e, BlockScratch* scratch) {
+  scratch->magnitudes.resize(shape.count);
+  uint32_t* m = scratch->magnitudes.data();
+  typename Coding::Models models;
+  Coding::reset(&models);
+  switch (predictor) {
+    case PRED_NONE: return encode_with<PRED_NONE, Coding>(x, shape, width, runs, m, e, &models);
+    case PRED_PREVIOUS: return encode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, e, &models);
+    case PRED_LINEAR: return encode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, e, &models);
+    case PRED_MED: return encode_with<PRED_MED, Coding>(x, shape, width, runs, m, e, &models);
+    case PRED_LPC:
+    case PRED_STEREO: return encode_lpc<Coding>(x, shape, width, plan, m, e, &models, scratch);
+    default: return encode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, e, &models);
+  }
+}
+
+// Decodes into x as encode_coded coded; false when a run or the
+// coefficients read are out of their ranges.
+template <typename Coding>
+bool decode_coded(int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, RangeDecoder* d,
+                  BlockScratch* scratch) {
+  scratch->magnitudes.resize(shape.count);
+  uint32_t* m = scratch->magnitudes.data();
+  typename Coding::Models models;
+  Coding::reset(&models);
+  switch (predictor) {
+    case PRED_NONE: return decode_with<PRED_NONE, Coding>(x, shape, width, runs, m, d, &models);
+    case PRED_PREVIOUS: return decode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, d, &models);
+    case PRED_LINEAR: return decode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, d, &models);
+    case PRED_MED: return decode_with<PRED_MED, Coding>(x, shape, width, runs, m, d, &models);
+    case PRED_LPC:
+    case PRED_STEREO: return decode_lpc<Coding>(x, shape, width, predictor == PRED_STEREO, m, d, &models, scratch);
+    default: return decode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, d, &models);
+  }
+}
+
 }  // namespace
 
-void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out,
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, int32_t method, std::vector<uint8_t>* out,
                   BlockScratch* scratch) {
+  KESTREL_ASSERT(method == BLOCK_CLASSES || method == BLOCK_BUCKETS);
   std::size_t at = out->size();
   int32_t shift = values_common_shift(x, shape.count, shape.width);
   int32_t width = shape.width - shift;
@@ -418,25 +478,13 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::v
   std::size_t stored = 1 + shape.count * block_width_bytes(shape.width);
   out->resize(at + stored + 1 + RANGE_ELEMENT_WRITES + 8);
   uint8_t* payload = out->data() + at;
-  payload[0] = 1;
+  payload[0] = static_cast<uint8_t>(method);
   payload[1] = static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0));
   payload[2] = static_cast<uint8_t>(shift);
-  scratch->magnitudes.resize(shape.count);
-  uint32_t* m = scratch->magnitudes.data();
-  ResidualModels models;
-  models_reset(&models);
   RangeEncoder e;
   range_encoder_start(&e, payload + 3, payload + stored + 1);
-  bool fits = true;
-  switch (predictor) {
-    case PRED_NONE: fits = encode_with<PRED_NONE>(x, shape, width, runs, m, &e, &models); break;
-    case PRED_PREVIOUS: fits = encode_with<PRED_PREVIOUS>(x, shape, width, runs, m, &e, &models); break;
-    case PRED_LINEAR: fits = encode_with<PRED_LINEAR>(x, shape, width, runs, m, &e, &models); break;
-    case PRED_MED: fits = encode_with<PRED_MED>(x, shape, width, runs, m, &e, &models); break;
-    case PRED_LPC:
-    case PRED_STEREO: fits = encode_lpc(x, shape, width, &plan, m, &e, &models, scratch); break;
-    default: fits = encode_with<PRED_PLANE>(x, shape, width, runs, m, &e, &models); break;
-  }
+  bool fits = method == BLOCK_BUCKETS ? encode_coded<BucketCoding>(x, shape, width, predictor, runs, &plan, &e, scratch)
+                                      : encode_coded<ClassCoding>(x, shape, width, predictor, runs, &plan, &e, scratch);
   if (fits) range_encoder_finish(&e);
   std::size_t coded = static_cast<std::size_t>(e.next - payload);
   if (!fits || coded > stored) {
@@ -462,30 +510,16 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
     }
     return true;
   }
-  if (method != 1 || length < 3) return false;
+  if ((method != BLOCK_CLASSES && method != BLOCK_BUCKETS) || length < 3) return false;
   int32_t predictor = data[1] & ~BLOCK_RUNS, shift = data[2];
   bool runs = (data[1] & BLOCK_RUNS) != 0;
   if (runs && predictor >= PRED_LPC) return false;
   if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
   int32_t width = shape.width - shift;
-  scratch->magnitudes.resize(shape.count);
-  uint32_t* m = scratch->magnitudes.data();
-  ResidualModels models;
-  models_reset(&models);
   RangeDecoder d;
   if (!range_decoder_start(&d, data + 3, length - 3)) return false;
-  bool ok = true;
-  switch (predictor) {
-    case PRED_NONE: ok = decode_with<PRED_NONE>(x, shape, width, runs, m, &d, &models); break;
-    case PRED_PREVIOUS: ok = decode_with<PRED_PREVIOUS>(x, shape, width, runs, m, &d, &models); break;
-    case PRED_LINEAR: ok = decode_with<PRED_LINEAR>(x, shape, width, runs, m, &d, &models); break;
-    case PRED_MED: ok = decode_with<PRED_MED>(x, shape, width, runs, m, &d, &models); break;
-    case PRED_LPC:
-    case PRED_STEREO:
-      ok = decode_lpc(x, shape, width, predictor == PRED_STEREO, m, &d, &models, scratch);
-      break;
-    default: ok = decode_with<PRED_PLANE>(x, shape, width, runs, m, &d, &models); break;
-  }
+  bool ok = method == BLOCK_BUCKETS ? decode_coded<BucketCoding>(x, shape, width, predictor, runs, &d, scratch)
+                                    : decode_coded<ClassCoding>(x, shape, width, predictor, runs, &d, scratch);
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
     x[p] = value_restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
   }

@@ -5,10 +5,12 @@
 // number of threads gives the same bytes.
 //
 // A block's payload:
-//   byte 0   method: 0 stored, 1 coded; its top bit is the container's (the
-//            values of a float block are IEEE bit patterns) and ignored here
+//   byte 0   method (a BlockMethod): 0 stored, 1 or 2 coded; its top bit is
+//            the container's (the values of a float block are IEEE bit
+//            patterns) and ignored here
 //   stored:  the elements, little-endian, width_bytes each (the value's low bits)
-//   coded:   byte 1 predictor (a Predictor, or BLOCK_RUNS with one), byte 2 shift s (every element
+//   coded:   the residuals in classes (1) or buckets (2) of their
+//            magnitude (residual.h); byte 1 predictor (a Predictor, or BLOCK_RUNS with one), byte 2 shift s (every element
 //            was a multiple of 2^s; they are coded divided by 2^s), then the
 //            range coder's bytes (range_coder.h); PRED_LPC and PRED_STEREO
 //            code, before every 4096 elements, the order (6 raw bits), the
@@ -62,11 +64,19 @@ struct BlockScratch {
   std::vector<uint8_t> payload;      // the encoder's output, before it is copied out
 };
 
+// A block's method, its payload's first byte.
+enum BlockMethod {
+  BLOCK_STORED = 0,   // the elements as they are
+  BLOCK_CLASSES = 1,  // residuals coded as binary decisions on their magnitude's class
+  BLOCK_BUCKETS = 2   // residuals coded as one symbol of their magnitude's bucket, then raw bits
+};
+
 // Codes the block's count values (x: each a value of the shape's width and
 // signedness, as a 64-bit integer; changed in place) with predictor
 // (PRED_AUTO or any; one that does not apply to the shape falls back to
-// PRED_PREVIOUS), appending the payload to *out. Throws std::bad_alloc.
-void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, std::vector<uint8_t>* out,
+// PRED_PREVIOUS) and method (BLOCK_CLASSES or BLOCK_BUCKETS; stored where
+// coding does not pay), appending the payload to *out. Throws std::bad_alloc.
+void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, int32_t method, std::vector<uint8_t>* out,
                   BlockScratch* scratch);
 
 // Decodes a payload of length bytes into x (count values). Returns false when

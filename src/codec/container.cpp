@@ -403,7 +403,7 @@ uint64_t codec_compress(const CodecArray& a, const CodecOptions& options, uint8_
       if (as_bits) slot.failure = -1;
       if (slot.failure < 0) {
         scratch->payload.clear();
-        block_encode(x.data(), shape, options.predictor, &scratch->payload, scratch);
+        block_encode(x.data(), shape, options.predictor, options.method, &scratch->payload, scratch);
         slot.bytes.assign(scratch->payload.begin(), scratch->payload.end());
       }
       if (as_bits) slot.bytes[0] |= METHOD_FLOAT_BITS;

@@ -68,6 +68,7 @@ struct CodecOptions {
   int32_t threads;         // 1 or more
   CodecProgress progress;  // what to call back
   int32_t layout = CODEC_LAYOUT_AUTO;  // a CodecLayout; CHANNELS where it does not apply writes STORAGE
+  int32_t method = 2;                  // the coding blocks try: 1 classes, 2 buckets (a BlockMethod); 1 is for tests
 };
 
 // Gives back the working memory that the calling thread keeps from one

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The arithmetic of a block's residuals that the coder and its benchmark
 // share: residuals modulo the value width, their magnitudes and the
-// contexts made of them, and the class of a residual's magnitude, coded as
-// binary decisions up or down from its context's start.
+// contexts made of them, and the two codings of a residual: its
+// magnitude's class as binary decisions up or down from its context's
+// start (method 1), or its magnitude's bucket as one symbol of its
+// context's model (method 2).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include "base/platform.h"
 #include "codec/block.h"
 #include "codec/range_coder.h"
+#include "codec/symbol_model.h"
 
 constexpr int32_t RESIDUAL_CONTEXTS = 20;              // contexts: the bit length of the neighbours' residual magnitudes, capped
 constexpr int32_t RESIDUAL_CLASSES = 64;               // bit lengths of |r| - 1: 0..63
@@ -64,22 +67,31 @@ inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t ro
   return median_edge(x[p - 1], x[p - R], x[p - R - 1]);
 }
 
-// The context of position p from the magnitudes of the residuals before it.
+// The sum a context is made of at position p: the magnitudes of the
+// residuals before it, the nearest counting most; below 2^32.
 template <int32_t PRED>
-inline int32_t residual_context(const uint32_t* m, uint64_t p, uint64_t R) {
-  uint64_t e;
+KESTREL_ALWAYS_INLINE uint64_t residual_neighbours(const uint32_t* m, uint64_t p, uint64_t R) {
   if (PRED == PRED_MED || PRED == PRED_PLANE) {
     uint64_t w = p >= 1 ? m[p - 1] : 0;
     uint64_t n = p >= R ? m[p - R] : 0;
     uint64_t nw = p >= R + 1 ? m[p - R - 1] : 0;
     uint64_t ne = p >= R && R > 1 ? m[p - R + 1] : 0;
-    e = w + n + (nw + ne) / 2;
-  } else {
-    e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
-    e += ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
+    return w + n + (nw + ne) / 2;
   }
+  uint64_t e = (p >= 1 ? m[p - 1] : 0) + (p >= 2 ? m[p - 2] : 0);
+  return e + ((p >= 3 ? m[p - 3] : 0) + (p >= 4 ? m[p - 4] : 0)) / 2;
+}
+
+// The context of binary class coding at position p: the bit length of
+// residual_neighbours, capped, 0..RESIDUAL_CONTEXTS - 1.
+inline int32_t residual_context_of(uint64_t e) {
   int32_t c = value_bit_length(e);
   return c < RESIDUAL_CONTEXTS - 1 ? c : RESIDUAL_CONTEXTS - 1;
+}
+
+template <int32_t PRED>
+inline int32_t residual_context(const uint32_t* m, uint64_t p, uint64_t R) {
+  return residual_context_of(residual_neighbours<PRED>(m, p, R));
 }
 
 // The class of a residual's residual_magnitude |r| that the models code first:
@@ -110,6 +122,98 @@ inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
     while (s < RESIDUAL_CLASSES && range_decode_bit(d, &c.up[s]) != 0) ++s;
   }
   return s;
+}
+
+// ---- Bucket coding: a residual's magnitude as one symbol of a context's
+// SymbolModel, then raw bits.
+//
+// Context c is the bit length of residual_neighbours (0..32). Above
+// BUCKET_SCALE_FROM its magnitudes are scaled: q = |r| >> k, with
+// k = c - BUCKET_SCALE_FROM, so that q falls in the same few buckets
+// whatever the residuals' size. The symbol is q's bucket: 0..3 for q = 0..3,
+// then two per bit length (the bit below the leading one tells which) up to
+// 14 for 128..191, and BUCKET_ESCAPE for q >= BUCKET_ESCAPE_FROM, whose
+// q - BUCKET_ESCAPE_FROM follows as its bit length in unary (escape models)
+// and the bits below its leading one raw. Raw, after the symbol: q's bits
+// within its bucket, the k low bits of |r|, then for r != 0 the sign
+// (1: negative), in one run when q != 0.
+constexpr int32_t BUCKET_CONTEXTS = 33;          // bit lengths of a neighbour sum below 2^32
+constexpr int32_t BUCKET_SCALE_FROM = 7;         // contexts above this scale the magnitude down
+constexpr int32_t BUCKET_ESCAPE = SYMBOL_COUNT - 1;
+constexpr uint64_t BUCKET_ESCAPE_FROM = 192;     // the least q of the escape
+
+struct BucketModels {
+  SymbolModel context[BUCKET_CONTEXTS];
+  BitModel escape[65];               // the escape's bit length in unary
+  BitModel run[RESIDUAL_CLASSES + 1];  // run lengths (run_encode)
+};
+
+inline void bucket_models_reset(BucketModels* m) {
+  for (SymbolModel& c : m->context) symbol_model_reset(&c);
+  for (BitModel& b : m->escape) b = BitModel{PROB_HALF, 0};
+  for (BitModel& b : m->run) b = BitModel{PROB_HALF, 0};
+}
+
+inline int32_t bucket_context_of(uint64_t e) { return value_bit_length(e); }
+inline int32_t bucket_scale(int32_t c) { return c > BUCKET_SCALE_FROM ? c - BUCKET_SCALE_FROM : 0; }
+
+KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, int32_t c, int64_t r) {
+  uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
+  int32_t k = bucket_scale(c), j = 0, symbol;
+  uint64_t q = m >> k;
+  if (q < 4) {
+    symbol = static_cast<int32_t>(q);
+  } else {
+    int32_t L = value_bit_length(q);
+    j = L - 2;
+    symbol = 2 * L - 2 + static_cast<int32_t>((q >> j) & 1);
+  }
+  if (symbol >= BUCKET_ESCAPE) {
+    range_encode_symbol(e, &models->context[c], BUCKET_ESCAPE);
+    uint64_t n = q - BUCKET_ESCAPE_FROM;
+    int32_t L = value_bit_length(n);
+    for (int32_t i = 0; i < L; ++i) range_encode_bit(e, &models->escape[i], 1);
+    if (L < 64) range_encode_bit(e, &models->escape[L], 0);
+    if (L >= 2) range_encode_raw(e, n, L - 1);
+    j = 0;
+  } else {
+    range_encode_symbol(e, &models->context[c], symbol);
+  }
+  if (q != 0) {
+    uint64_t below = m & ((uint64_t{1} << (j + k)) - 1);  // q's bits within its bucket, then the k below q
+    range_encode_raw(e, (below << 1) | (r < 0), j + k + 1);
+  } else if (k > 0) {
+    range_encode_raw(e, m, k);
+    if (m != 0) range_encode_raw(e, r < 0, 1);
+  }
+}
+
+inline int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
+  int32_t symbol = range_decode_symbol(d, &models->context[c]);
+  int32_t k = bucket_scale(c), j = 0;
+  uint64_t q;
+  if (symbol < 4) {
+    q = static_cast<uint64_t>(symbol);
+  } else if (symbol < BUCKET_ESCAPE) {
+    j = (symbol >> 1) - 1;
+    q = static_cast<uint64_t>(2 | (symbol & 1)) << j;
+  } else {
+    int32_t L = 0;
+    while (L < 64 && range_decode_bit(d, &models->escape[L]) != 0) ++L;
+    uint64_t n = L == 0 ? 0 : (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
+    q = BUCKET_ESCAPE_FROM + n;
+  }
+  uint64_t m;
+  uint32_t negative = 0;
+  if (q != 0) {
+    uint64_t below = range_decode_raw(d, j + k + 1);
+    m = (q << k) + (below >> 1);
+    negative = static_cast<uint32_t>(below & 1);
+  } else {
+    m = k > 0 ? range_decode_raw(d, k) : 0;
+    if (m != 0) negative = static_cast<uint32_t>(range_decode_raw(d, 1));
+  }
+  return static_cast<int64_t>(negative ? 0 - m : m);
 }
 
 // The number of low zero bits every value shares (0 when all are 0), below width.

@@ -17,6 +17,7 @@
 #include "codec/crc32.h"
 #include "codec/lpc.h"
 #include "codec/range_coder.h"
+#include "codec/symbol_model.h"
 #include "support/host_fake.h"
 
 namespace {
@@ -182,6 +183,46 @@ TEST(Codec, LinearPredictionInDoublesEqualsTheIntegerOne) {
   }
 }
 
+// The 16-symbol models of the second coding: the vector path moves and
+// searches the bounds exactly as the plain loops do, every symbol keeps a
+// share however skewed the symbols, and coded symbols come back.
+TEST(Codec, SymbolModelsAgreeOnBothPathsAndKeepEverySymbolCodable) {
+  std::mt19937 random(12);
+  SymbolModel vector_path, plain;
+  symbol_model_reset(&vector_path);
+  symbol_model_reset(&plain);
+  std::vector<int32_t> symbols(40000);
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    bool skewed = (i / 5000) % 2 == 0;  // long stretches of one symbol, then of every one
+    symbols[i] = skewed ? (random() % 100 == 0 ? static_cast<int32_t>(random() % 16) : 15 * ((i / 10000) % 2))
+                        : static_cast<int32_t>(random() % 16);
+  }
+  for (int32_t s : symbols) {
+    for (uint32_t q : {0u, SYMBOL_TOTAL - 1, static_cast<uint32_t>(random() % SYMBOL_TOTAL), uint32_t{plain.bound[s]}}) {
+      ASSERT_EQ(symbol_model_find(&vector_path, q), symbol_model_find_plain(&plain, q)) << q;
+    }
+    symbol_model_update(&vector_path, s);
+    symbol_model_update_plain(&plain, s);
+    ASSERT_EQ(std::memcmp(vector_path.bound, plain.bound, sizeof plain.bound), 0);
+    ASSERT_EQ(plain.bound[0], 0);
+    for (int32_t i = 1; i < SYMBOL_COUNT; ++i) {
+      ASSERT_GT(plain.bound[i], plain.bound[i - 1]);
+      ASSERT_LE(plain.bound[i], SYMBOL_TOTAL - SYMBOL_COUNT + static_cast<uint32_t>(i));
+    }
+  }
+  std::vector<uint8_t> bytes(symbols.size() + 64);
+  RangeEncoder e;
+  range_encoder_start(&e, bytes.data(), bytes.data() + symbols.size());
+  symbol_model_reset(&plain);
+  for (int32_t s : symbols) range_encode_symbol(&e, &plain, s);
+  range_encoder_finish(&e);
+  RangeDecoder d;
+  ASSERT_TRUE(range_decoder_start(&d, bytes.data(), static_cast<std::size_t>(e.next - bytes.data())));
+  symbol_model_reset(&plain);
+  for (int32_t s : symbols) ASSERT_EQ(range_decode_symbol(&d, &plain), s);
+  EXPECT_TRUE(range_decoder_ended(&d));
+}
+
 // A recording of rows samples and the given channels: one random walk with
 // a little noise of its own in each channel; every 7919th sample an extreme.
 template <typename T>
@@ -200,8 +241,9 @@ std::vector<T> channels_of(std::size_t rows, std::size_t channels, uint32_t seed
   return values;
 }
 
-// The container of x (of class cls) in the layout asked for, from the core.
-std::vector<uint8_t> compress_in_layout(const HostArray* x, int32_t cls, int32_t layout) {
+// The container of x (of class cls) in the layout asked for, its blocks
+// coded by the method given, from the core.
+std::vector<uint8_t> compress_in_layout(const HostArray* x, int32_t cls, int32_t layout, int32_t method = BLOCK_BUCKETS) {
   CodecArray a{};
   a.cls = cls;
   a.data = const_cast<unsigned char*>(x->bytes.data());
@@ -209,8 +251,35 @@ std::vector<uint8_t> compress_in_layout(const HostArray* x, int32_t cls, int32_t
   a.ndims = static_cast<int32_t>(x->dims.size());
   for (int32_t k = 0; k < a.ndims; ++k) a.dims[k] = x->dims[static_cast<std::size_t>(k)];
   std::vector<uint8_t> out(codec_bound(a));
-  out.resize(codec_compress(a, CodecOptions{PRED_AUTO, 2, {nullptr, nullptr}, layout}, out.data()));
+  out.resize(codec_compress(a, CodecOptions{PRED_AUTO, 2, {nullptr, nullptr}, layout, method}, out.data()));
   return out;
+}
+
+// Blocks coded by either method decode; the first method's bytes are the
+// ones its first release wrote (their checksums were taken from it), so
+// that containers written then still decode as they did.
+TEST(Codec, BlocksOfBothCodingMethodsDecode) {
+  std::vector<uint8_t> photo(300 * 200);
+  for (std::size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<uint8_t>(i % 300 < 100 ? 50 : (i % 300) * (i / 300) / 97 + i % 5);
+  FakeArray image = shaped(fake_numbers(HOST_UINT8, photo), {300, 200});
+  FakeArray stereo = shaped(fake_numbers(HOST_INT16, channels_of<int16_t>(20000, 2, 4)), {20000, 2});
+  FakeArray wide = shaped(fake_numbers(HOST_INT64, extremes_and_noise<int64_t>(5000, 11)), {5000, 1});
+  const uint32_t first_release[] = {0x81B6C96Eu, 0x7D94F8AEu, 0xD8B0EB02u};
+  int k = 0;
+  for (auto x : {std::make_pair(image.get(), 4), std::make_pair(stereo.get(), 5), std::make_pair(wide.get(), 9)}) {
+    std::vector<uint8_t> classes = compress_in_layout(x.first, x.second, CODEC_LAYOUT_AUTO, BLOCK_CLASSES);
+    std::vector<uint8_t> buckets = compress_in_layout(x.first, x.second, CODEC_LAYOUT_AUTO, BLOCK_BUCKETS);
+    EXPECT_EQ(buckets, compress(x.first));
+    EXPECT_NE(buckets, classes);
+    EXPECT_EQ(crc32_update(0, classes.data(), classes.size()), first_release[k]) << k;
+    for (const std::vector<uint8_t>* bytes : {&classes, &buckets}) {
+      FakeResult result;
+      FakeArray back = decompress(*bytes, &result);
+      ASSERT_TRUE(back) << result.identifier;
+      EXPECT_EQ(back->bytes, x.first->bytes);
+    }
+    ++k;
+  }
 }
 
 TEST(Codec, LongRecordingsAndLargeImagesAreCodedInBlocksOfEveryChannel) {
