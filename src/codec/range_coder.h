@@ -100,6 +100,15 @@ inline void range_encode_bit(RangeEncoder* e, BitModel* model, uint32_t bit) {
 
 // Codes the low count bits of value (count 0..64) with probability 1/2 each.
 inline void range_encode_raw(RangeEncoder* e, uint64_t value, int32_t count) {
+  if (count <= RANGE_RAW_CHUNK && count > 0) {  // one chunk: the common case, without the loop
+    e->range >>= count;
+    e->low += static_cast<uint64_t>(value & ((1u << count) - 1)) * e->range;
+    while (e->range < RANGE_TOP) {
+      e->range <<= 8;
+      range_shift_low(e);
+    }
+    return;
+  }
   while (count > 0) {
     int32_t n = count < RANGE_RAW_CHUNK ? count : RANGE_RAW_CHUNK;
     count -= n;
@@ -159,6 +168,17 @@ inline uint32_t range_decode_bit(RangeDecoder* d, BitModel* model) {
 // count (0..64) raw bits, as range_encode_raw coded them. A corrupt stream
 // gives some value of count bits.
 inline uint64_t range_decode_raw(RangeDecoder* d, int32_t count) {
+  if (count <= RANGE_RAW_CHUNK && count > 0) {  // one chunk: the common case, without the loop
+    d->range >>= count;
+    uint32_t part = d->code / d->range, mask = (1u << count) - 1;
+    if (part > mask) part = mask;
+    d->code -= part * d->range;
+    while (d->range < RANGE_TOP) {
+      d->range <<= 8;
+      d->code = (d->code << 8) | range_next_byte(d);
+    }
+    return part;
+  }
   uint64_t value = 0;
   while (count > 0) {
     int32_t n = count < RANGE_RAW_CHUNK ? count : RANGE_RAW_CHUNK;

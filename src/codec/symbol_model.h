@@ -28,8 +28,18 @@ struct SymbolModel {
 };
 
 // The adaptation shift of a model that has seen seen symbols: 1/32 of the
-// distance at first, slowing to 1/256.
-inline uint32_t symbol_model_shift(uint32_t seen) { return 5 + (seen >= 12) + (seen >= 40) + (seen >= SYMBOL_MODEL_MATURE); }
+// distance at first, 1/64 from 12 symbols, 1/128 from 40, 1/256 from
+// SYMBOL_MODEL_MATURE.
+struct SymbolShifts {
+  uint8_t shift[SYMBOL_MODEL_MATURE + 1];
+  constexpr SymbolShifts() : shift() {
+    for (uint32_t seen = 0; seen <= SYMBOL_MODEL_MATURE; ++seen) {
+      shift[seen] = static_cast<uint8_t>(5 + (seen >= 12) + (seen >= 40) + (seen >= SYMBOL_MODEL_MATURE));
+    }
+  }
+};
+constexpr SymbolShifts SYMBOL_SHIFTS;
+inline uint32_t symbol_model_shift(uint32_t seen) { return SYMBOL_SHIFTS.shift[seen]; }
 
 // Every symbol equally likely.
 inline void symbol_model_reset(SymbolModel* m) {
