@@ -127,15 +127,18 @@ function bytes = kestrel_compress(x, varargin)
 %        up or down from a start the context sets, the sign, the bit below
 %        the leading one, then the bits below that as they are. The first
 %        release of format 2 wrote this method; it still decodes.
-%     2  coded as 1, but each residual r is coded in a context c, the bit
-%        length (0..32) of the magnitudes of the residuals next to it:
-%        with k = max(0, c - 7) and q = floor(abs(r) / 2^k), one adaptive
-%        model of 16 symbols per context codes q's bucket (0..3 for q =
-%        0..3, then two per bit length, told apart by the bit below the
-%        leading one, up to 14 for 128..191; 15 for 192 and above, followed
-%        by q - 192 as its bit length in unary and the bits below its
-%        leading one), then as they are: q's bits within its bucket, the k
-%        low bits of abs(r), and the sign where r is not 0.
+%     2  coded as 1, but each residual r is coded in a context made of
+%        L, the bit length of the sum of the magnitudes of the residuals
+%        next to it: the context is L (0..32), or for med and plane L
+%        below 2, else 2L - 2 + the bit below the sum's leading one
+%        (0..63). With k = max(0, L - 7) and q = floor(abs(r) / 2^k), one
+%        adaptive model of 16 symbols per context codes q's bucket (0..3
+%        for q = 0..3, then two per bit length, told apart by the bit below
+%        the leading one, up to 14 for 128..191; 15 for 192 and above,
+%        followed by q - 192 as its bit length in unary and the bits below
+%        its leading one), then as they are q's bits within its bucket and
+%        the k low bits of abs(r); then, where r is not 0, the sign: as it
+%        is for med and plane, modelled per context for the others.
 %        kestrel_compress writes this method.
 %   A container decodes only if every checksum matches and each coded
 %   block's decoder ends exactly at its payload's last byte. The largest

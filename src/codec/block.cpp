@@ -71,10 +71,13 @@ struct ClassCoding {
     std::size_t n = sizeof(Models) / sizeof(BitModel);
     for (std::size_t i = 0; i < n; ++i) p[i] = BitModel{PROB_HALF, 0};
   }
+  template <int32_t PRED>
   static int32_t context(uint64_t neighbours) { return residual_context_of(neighbours); }
+  template <int32_t PRED>
   static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) {
     residual_encode(e, m->context[c], class_start(c), r);
   }
+  template <int32_t PRED>
   static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return residual_decode(d, m->context[c], class_start(c)); }
 };
 
@@ -83,9 +86,12 @@ struct ClassCoding {
 struct BucketCoding {
   using Models = BucketModels;
   static void reset(Models* m) { bucket_models_reset(m); }
-  static int32_t context(uint64_t neighbours) { return bucket_context_of(neighbours); }
-  static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) { bucket_encode(e, m, c, r); }
-  static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return bucket_decode(d, m, c); }
+  template <int32_t PRED>
+  static int32_t context(uint64_t neighbours) { return bucket_context_of<PRED>(neighbours); }
+  template <int32_t PRED>
+  static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) { bucket_encode<PRED>(e, m, c, r); }
+  template <int32_t PRED>
+  static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return bucket_decode<PRED>(d, m, c); }
 };
 
 // Run mode: where every neighbouring residual is 0 (context 0), the number
@@ -120,7 +126,7 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
     if ((full = range_encoder_full(&e))) break;
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
-    int32_t c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
+    int32_t c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
       uint64_t q = p;
       while (q < s.count && r == 0) {
@@ -131,10 +137,10 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
       if (q == s.count) break;
       p = q;
       row = p % s.rows;
-      c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
+      c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     }
     after_run = c == 0 || !runs;
-    Coding::encode(&e, models, c, r);
+    Coding::template encode<PRED>(&e, models, c, r);
     m[p] = residual_magnitude(r);
   }
   *out = e;
@@ -147,7 +153,7 @@ bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint
                  typename Coding::Models* models) {
   bool after_run = !runs;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
-    int32_t c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
+    int32_t c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
       uint64_t n = run_decode(d, models->run, s.count - p);
       if (n > s.count - p) return false;
@@ -158,10 +164,10 @@ bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint
       p += n;
       row = p % s.rows;
       if (p == s.count) return true;
-      c = Coding::context(residual_neighbours<PRED>(m, p, s.rows));
+      c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     }
     after_run = c == 0 || !runs;
-    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::decode(d, models, c)), width);
+    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::template decode<PRED>(d, models, c)), width);
     m[p] = residual_magnitude(r);
     x[p] = value_restore(static_cast<uint64_t>(predict<PRED>(x, p, s, row)) + static_cast<uint64_t>(r), width, s.is_signed);
   }
@@ -351,7 +357,7 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
       for (int32_t k = 0; k < c->order; ++k) range_encode_raw(&e, static_cast<uint16_t>(c->coefficient[k]), LPC_COEFFICIENT_BITS);
     }
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(lpc_prediction(*c, w, x, p, s.rows, plan->stereo, y, yd, p)), width);
-    Coding::encode(&e, models, Coding::context(residual_neighbours<PRED_LPC>(m, p, s.rows)), r);
+    Coding::template encode<PRED_LPC>(&e, models, Coding::template context<PRED_LPC>(residual_neighbours<PRED_LPC>(m, p, s.rows)), r);
     m[p] = residual_magnitude(r);
   }
   *out = e;
@@ -385,8 +391,8 @@ bool decode_lpc(int64_t* x, const BlockShape& s, int32_t width, bool stereo, uin
       }
       w = lpc_weights(c);
     }
-    int32_t context = Coding::context(residual_neighbours<PRED_LPC>(m, p, s.rows));
-    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::decode(d, models, context)), width);
+    int32_t context = Coding::template context<PRED_LPC>(residual_neighbours<PRED_LPC>(m, p, s.rows));
+    int64_t r = residual_reduce(static_cast<uint64_t>(Coding::template decode<PRED_LPC>(d, models, context)), width);
     m[p] = residual_magnitude(r);
     int64_t prediction = lpc_prediction(c, w, x, p, s.rows, stereo, y, yd, p);
     x[p] = value_restore(static_cast<uint64_t>(prediction) + static_cast<uint64_t>(r), width, s.is_signed);

@@ -138,39 +138,66 @@ inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
 // ---- Bucket coding: a residual's magnitude as one symbol of a context's
 // SymbolModel, then raw bits.
 //
-// Context c is the bit length of residual_neighbours (0..32). Above
-// BUCKET_SCALE_FROM its magnitudes are scaled: q = |r| >> k, with
-// k = c - BUCKET_SCALE_FROM, so that q falls in the same few buckets
-// whatever the residuals' size. The symbol is q's bucket: 0..3 for q = 0..3,
-// then two per bit length (the bit below the leading one tells which) up to
-// 14 for 128..191, and BUCKET_ESCAPE for q >= BUCKET_ESCAPE_FROM, whose
-// q - BUCKET_ESCAPE_FROM follows as its bit length in unary (escape models)
-// and the bits below its leading one raw. Raw, after the symbol: q's bits
-// within its bucket, the k low bits of |r|, then for r != 0 the sign
-// (1: negative), in one run when q != 0.
-constexpr int32_t BUCKET_CONTEXTS = 33;          // bit lengths of a neighbour sum below 2^32
+// With L the bit length of residual_neighbours (0..32), the context c is L
+// along the first dimension, and over two dimensions (PRED_MED, PRED_PLANE,
+// whose four neighbours measure finer) L below 2, else 2 L - 2 + the bit
+// below the sum's leading one: 0..63. Where L exceeds BUCKET_SCALE_FROM,
+// magnitudes are scaled: q = |r| >> k, with k = L - BUCKET_SCALE_FROM, so
+// that q falls in the same few buckets whatever the residuals' size. The
+// symbol is q's bucket: 0..3 for q = 0..3, then two per bit length (the bit
+// below the leading one tells which) up to 14 for 128..191, and
+// BUCKET_ESCAPE for q >= BUCKET_ESCAPE_FROM, whose q - BUCKET_ESCAPE_FROM
+// follows as its bit length in unary (escape models) and the bits below its
+// leading one raw. After the symbol, raw: q's bits within its bucket and
+// the k low bits of |r|; then for r != 0 the sign (1: negative), modelled
+// per context along the first dimension, raw over two (in one run with the
+// bits before it when q != 0).
+constexpr int32_t BUCKET_CONTEXTS = 64;          // contexts: 0..32 along the first dimension, 0..63 over two
 constexpr int32_t BUCKET_SCALE_FROM = 7;         // contexts above this scale the magnitude down
 constexpr int32_t BUCKET_ESCAPE = SYMBOL_COUNT - 1;
 constexpr uint64_t BUCKET_ESCAPE_FROM = 192;     // the least q of the escape
 
 struct BucketModels {
-  SymbolModel context[BUCKET_CONTEXTS];
-  BitModel escape[65];               // the escape's bit length in unary
+  SymbolModel context[BUCKET_CONTEXTS];  // the buckets, per context
+  BitModel escape[65];                   // the escape's bit length in unary
+  BitModel sign[BUCKET_CONTEXTS];        // along the first dimension: r < 0, per context
   BitModel run[RESIDUAL_CLASSES + 1];  // run lengths (run_encode)
 };
 
 inline void bucket_models_reset(BucketModels* m) {
   for (SymbolModel& c : m->context) symbol_model_reset(&c);
   for (BitModel& b : m->escape) b = BitModel{PROB_HALF, 0};
+  for (BitModel& b : m->sign) b = BitModel{PROB_HALF, 0};
   for (BitModel& b : m->run) b = BitModel{PROB_HALF, 0};
 }
 
-inline int32_t bucket_context_of(uint64_t e) { return value_bit_length(e); }
-inline int32_t bucket_scale(int32_t c) { return c > BUCKET_SCALE_FROM ? c - BUCKET_SCALE_FROM : 0; }
+template <int32_t PRED>
+inline int32_t bucket_context_of(uint64_t e) {
+  int32_t L = value_bit_length(e);
+  if (PRED != PRED_MED && PRED != PRED_PLANE) return L;
+  return L < 2 ? L : 2 * L - 2 + static_cast<int32_t>((e >> (L - 2)) & 1);
+}
+struct BucketScales {
+  uint8_t k[2][BUCKET_CONTEXTS];  // per context: [0] along the first dimension, [1] over two
+  constexpr BucketScales() : k() {
+    for (int32_t c = 0; c < BUCKET_CONTEXTS; ++c) {
+      int32_t octave[2] = {c, c / 2 + 1};  // the bit length of the neighbours' sum
+      for (int32_t two = 0; two < 2; ++two) {
+        k[two][c] = static_cast<uint8_t>(octave[two] > BUCKET_SCALE_FROM ? octave[two] - BUCKET_SCALE_FROM : 0);
+      }
+    }
+  }
+};
+constexpr BucketScales BUCKET_SCALES;
+template <int32_t PRED>
+inline int32_t bucket_scale(int32_t c) {
+  return BUCKET_SCALES.k[PRED == PRED_MED || PRED == PRED_PLANE][c];
+}
 
+template <int32_t PRED>
 KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, int32_t c, int64_t r) {
   uint64_t m = r < 0 ? 0 - static_cast<uint64_t>(r) : static_cast<uint64_t>(r);
-  int32_t k = bucket_scale(c), j = 0, symbol;
+  int32_t k = bucket_scale<PRED>(c), j = 0, symbol;
   uint64_t q = m >> k;
   if (q < 4) {
     symbol = static_cast<int32_t>(q);
@@ -190,18 +217,26 @@ KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, 
   } else {
     range_encode_symbol(e, &models->context[c], symbol);
   }
+  constexpr bool MODELLED = PRED != PRED_MED && PRED != PRED_PLANE;
   if (q != 0) {
     uint64_t below = m & ((uint64_t{1} << (j + k)) - 1);  // q's bits within its bucket, then the k below q
-    range_encode_raw(e, (below << 1) | (r < 0), j + k + 1);
+    if (MODELLED) {
+      range_encode_raw(e, below, j + k);
+      range_encode_bit(e, &models->sign[c], r < 0);
+    } else {
+      range_encode_raw(e, (below << 1) | (r < 0), j + k + 1);
+    }
   } else if (k > 0) {
     range_encode_raw(e, m, k);
-    if (m != 0) range_encode_raw(e, r < 0, 1);
+    if (m != 0 && MODELLED) range_encode_bit(e, &models->sign[c], r < 0);
+    if (m != 0 && !MODELLED) range_encode_raw(e, r < 0, 1);
   }
 }
 
-inline int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
+template <int32_t PRED>
+KESTREL_NOINLINE int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
   int32_t symbol = range_decode_symbol(d, &models->context[c]);
-  int32_t k = bucket_scale(c), j = 0;
+  int32_t k = bucket_scale<PRED>(c), j = 0;
   uint64_t q;
   if (symbol < 4) {
     q = static_cast<uint64_t>(symbol);
@@ -216,13 +251,17 @@ inline int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
   }
   uint64_t m;
   uint32_t negative = 0;
-  if (q != 0) {
+  constexpr bool MODELLED = PRED != PRED_MED && PRED != PRED_PLANE;
+  if (q != 0 && MODELLED) {
+    m = (q << k) + range_decode_raw(d, j + k);
+    negative = range_decode_bit(d, &models->sign[c]);
+  } else if (q != 0) {
     uint64_t below = range_decode_raw(d, j + k + 1);
     m = (q << k) + (below >> 1);
     negative = static_cast<uint32_t>(below & 1);
   } else {
     m = k > 0 ? range_decode_raw(d, k) : 0;
-    if (m != 0) negative = static_cast<uint32_t>(range_decode_raw(d, 1));
+    if (m != 0) negative = MODELLED ? range_decode_bit(d, &models->sign[c]) : static_cast<uint32_t>(range_decode_raw(d, 1));
   }
   return static_cast<int64_t>(negative ? 0 - m : m);
 }

@@ -5,7 +5,8 @@
 // forged payloads. Bit 1: decoded with 2 threads. Either way decoding must
 // end in a failure from the message table or in an array; an array that
 // decodes is compressed again (1 and 3 threads, the same bytes; bit 2 set:
-// in layout 1, every channel in a block, where the shape takes it) and must
+// in layout 1, every channel in a block, where the shape takes it; bit 3
+// set: its blocks coded by method 1, the classes, instead of 2) and must
 // decode to itself.
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "codec/block.h"
 #include "codec/container.h"
 #include "codec/crc32.h"
 
@@ -91,9 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   a.ndims = h.ndims;
   std::memcpy(a.dims, h.dims, sizeof h.dims);
   int32_t layout = input[0] & 4 ? CODEC_LAYOUT_CHANNELS : CODEC_LAYOUT_AUTO;
+  int32_t method = input[0] & 8 ? BLOCK_CLASSES : BLOCK_BUCKETS;
   std::vector<uint8_t> again(codec_bound(a)), thrice(codec_bound(a));
-  again.resize(codec_compress(a, CodecOptions{-1, 1, {nullptr, nullptr}, layout}, again.data()));
-  thrice.resize(codec_compress(a, CodecOptions{-1, 3, {nullptr, nullptr}, layout}, thrice.data()));
+  again.resize(codec_compress(a, CodecOptions{-1, 1, {nullptr, nullptr}, layout, method}, again.data()));
+  thrice.resize(codec_compress(a, CodecOptions{-1, 3, {nullptr, nullptr}, layout, method}, thrice.data()));
   if (again != thrice) std::abort();
   CodecHeader h2;
   std::vector<uint8_t> data2;

@@ -1,22 +1,25 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The two block layouts of the version-2 container side by side, in one
-// run, on the real data sets that bench/realdata.sh writes: per set, the
-// ratio (raw bytes over container bytes) and the CPU rate of one thread both
-// ways (MB/s of raw data, the median of the repeats) of layout 0 (storage
-// order) and of the encoder's choice (layout 1, every channel in each block,
-// where it applies), taking turns in each repeat, then the quotients of the
-// two. Every container is decoded and compared with the original.
+// Two settings of the version-2 codec side by side, in one run, on the real
+// data sets that bench/realdata.sh writes: per set, the ratio (raw bytes
+// over container bytes) and the CPU rate of one thread both ways (MB/s of
+// raw data, the median of the repeats) of each, taking turns in each
+// repeat, then the quotients of the two. Every container is decoded and
+// compared with the original.
 //
-//   layout_bench ROOT SET [ROWS] [REPEATS]
+//   codec_sides ROOT SET layout|method [ROWS] [REPEATS]
 //
-// A set of N-by-C recordings (the same C) is measured as one recording, its
-// files one after the other along the rows, repeated until it has ROWS rows
-// or more (default 2^20): what a long recording is. A set of mono
-// recordings (N-by-1) is made a recording of as many channels, unrelated
-// ones, each file a column, cut to the shortest and repeated up to ROWS
-// rows: the case where the channels have nothing to share. A set of 3-D arrays
-// (images) is measured file by file, the sizes added up. Reads int16,
-// uint16 and uint8 files.
+// layout: layout 0 (storage order) against the encoder's choice (layout 1,
+// every channel in each block, where it applies). A set of N-by-C
+// recordings (the same C) is measured as one recording, its files one after
+// the other along the rows, repeated until it has ROWS rows or more
+// (default 2^20): what a long recording is. A set of mono recordings
+// (N-by-1) is made a recording of as many channels, unrelated ones, each
+// file a column, cut to the shortest and repeated up to ROWS rows: the case
+// where the channels have nothing to share.
+// method: the blocks' residuals coded in classes (method 1) against
+// buckets (method 2, what kestrel_compress writes), every file as it is.
+// Either way a set of 3-D arrays (images) is measured file by file, the
+// sizes added up. Reads int16, uint16 and uint8 files.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +71,7 @@ std::vector<Item> read_set(const std::string& root, const std::string& set) {
     std::ifstream raw(root + "/" + set + "/" + file + ".raw", std::ios::binary);
     item.data.resize(count * static_cast<uint64_t>(item.bytes));
     raw.read(item.data.data(), static_cast<std::streamsize>(item.data.size()));
-    if (!raw) std::fprintf(stderr, "layout_bench: cannot read %s\n", file.c_str()), std::exit(1);
+    if (!raw) std::fprintf(stderr, "codec_sides: cannot read %s\n", file.c_str()), std::exit(1);
     items.push_back(item);
   }
   return items;
@@ -126,11 +129,10 @@ CodecArray array_of(const Item& item) {
   return a;
 }
 
-// Repeat r of item in the layout asked for: compressed, decompressed and
+// Repeat r of item with the options: compressed, decompressed and
 // compared, the CPU time of each way added to m's repeat r.
-void measure_once(const Item& item, int32_t layout, std::size_t r, Measure* m) {
+void measure_once(const Item& item, const CodecOptions& options, std::size_t r, Measure* m) {
   CodecArray a = array_of(item);
-  CodecOptions options{PRED_AUTO, 1, {nullptr, nullptr}, layout};
   std::vector<uint8_t> out(codec_bound(a));
   std::vector<char> back(item.data.size());
   double start = cpu_seconds();
@@ -144,7 +146,7 @@ void measure_once(const Item& item, int32_t layout, std::size_t r, Measure* m) {
   codec_decompress(out.data(), h, &b, options);
   m->decode[r] += cpu_seconds() - start;
   if (back != item.data) {
-    std::fprintf(stderr, "layout_bench: the round trip failed\n");
+    std::fprintf(stderr, "codec_sides: the round trip failed\n");
     std::exit(1);
   }
   if (r > 0) return;
@@ -161,41 +163,48 @@ double median_rate(std::vector<double> seconds, uint64_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: layout_bench ROOT SET [ROWS] [REPEATS]\n");
+  bool methods = argc > 3 && std::strcmp(argv[3], "method") == 0;
+  if (argc < 4 || (!methods && std::strcmp(argv[3], "layout") != 0)) {
+    std::fprintf(stderr, "usage: codec_sides ROOT SET layout|method [ROWS] [REPEATS]\n");
     return 2;
   }
-  uint64_t rows = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : uint64_t{1} << 20;
-  int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
+  uint64_t rows = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : uint64_t{1} << 20;
+  int repeats = argc > 5 ? std::max(1, std::atoi(argv[5])) : 5;
   std::vector<Item> items = read_set(argv[1], argv[2]);
   if (items.empty()) {
-    std::fprintf(stderr, "layout_bench: no int16, uint16 or uint8 files of set %s\n", argv[2]);
+    std::fprintf(stderr, "codec_sides: no int16, uint16 or uint8 files of set %s\n", argv[2]);
     return 1;
   }
-  if (items[0].dims.size() == 2) items = {items[0].dims[1] == 1 ? as_channels(items, rows) : concatenate(items, rows)};
-  const int32_t LAYOUTS[2] = {CODEC_LAYOUT_STORAGE, CODEC_LAYOUT_AUTO};
+  if (!methods && items[0].dims.size() == 2) {
+    items = {items[0].dims[1] == 1 ? as_channels(items, rows) : concatenate(items, rows)};
+  }
+  const CodecOptions SIDES[2][2] = {
+      {{PRED_AUTO, 1, {nullptr, nullptr}, CODEC_LAYOUT_STORAGE, BLOCK_BUCKETS}, {PRED_AUTO, 1, {nullptr, nullptr}, CODEC_LAYOUT_AUTO, BLOCK_BUCKETS}},
+      {{PRED_AUTO, 1, {nullptr, nullptr}, CODEC_LAYOUT_AUTO, BLOCK_CLASSES}, {PRED_AUTO, 1, {nullptr, nullptr}, CODEC_LAYOUT_AUTO, BLOCK_BUCKETS}}};
+  const char* NAMES[2][3] = {{"0", "auto", "auto / 0"}, {"1", "2", "2 / 1"}};
   Measure m[2];
   try {
     for (Measure& one : m) one.encode.assign(static_cast<std::size_t>(repeats), 0), one.decode = one.encode;
     for (std::size_t r = 0; r < static_cast<std::size_t>(repeats); ++r) {  // the layouts in turn: drift hits both
       for (int k = 0; k < 2; ++k) {
-        for (const Item& item : items) measure_once(item, LAYOUTS[k], r, &m[k]);
+        for (const Item& item : items) measure_once(item, SIDES[methods][k], r, &m[k]);
       }
     }
   } catch (const Failure& failure) {
-    std::fprintf(stderr, "layout_bench: failure %d\n", static_cast<int>(failure.id));
+    std::fprintf(stderr, "codec_sides: failure %d\n", static_cast<int>(failure.id));
     return 1;
   }
-  std::printf("%-12s %10s | %-6s %-11s %7s %9s %9s\n", "set", "raw bytes", "asked", "written 0/1", "ratio", "comp MB/s", "decomp");
+  std::printf("%-12s %10s | %-6s %-11s %7s %9s %9s\n", "set", "raw bytes", methods ? "method" : "layout", "written 0/1",
+              "ratio", "comp MB/s", "decomp");
   double values[2][3];
   for (int k = 0; k < 2; ++k) {
     values[k][0] = static_cast<double>(m[k].raw) / static_cast<double>(m[k].coded);
     values[k][1] = median_rate(m[k].encode, m[k].raw);
     values[k][2] = median_rate(m[k].decode, m[k].raw);
     std::printf("%-12s %10llu | %-6s %5d/%-5d %7.3f %9.1f %9.1f\n", argv[2], static_cast<unsigned long long>(m[k].raw),
-                k == 0 ? "0" : "auto", m[k].layouts[0], m[k].layouts[1], values[k][0], values[k][1], values[k][2]);
+                NAMES[methods][k], m[k].layouts[0], m[k].layouts[1], values[k][0], values[k][1], values[k][2]);
   }
-  std::printf("%-12s %10s | %-18s %7.3f %9.3f %9.3f\n", argv[2], "", "auto / 0", values[1][0] / values[0][0],
+  std::printf("%-12s %10s | %-18s %7.3f %9.3f %9.3f\n", argv[2], "", NAMES[methods][2], values[1][0] / values[0][0],
               values[1][1] / values[0][1], values[1][2] / values[0][2]);
   return 0;
 }
