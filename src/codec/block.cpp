@@ -174,27 +174,35 @@ bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint
   return true;
 }
 
-// Estimated bits of the block's residuals under PRED: the sum of their bit
-// lengths over up to ESTIMATE_SAMPLES positions spread over the block.
+// What a predictor's residuals look like at up to ESTIMATE_SAMPLES
+// positions spread over the block.
+struct Estimate {
+  uint64_t bits;   // the sum of their bit lengths
+  uint64_t zeros;  // how many are 0
+  uint64_t seen;   // positions looked at; 0: not estimated
+};
+
 template <int32_t PRED>
-uint64_t estimate(const int64_t* x, const BlockShape& s, int32_t width) {
-  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, bits = 0;
-  for (uint64_t p = 0; p < s.count; p += step) {
+Estimate estimate(const int64_t* x, const BlockShape& s, int32_t width) {
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1;
+  Estimate e{0, 0, 0};
+  for (uint64_t p = 0; p < s.count; p += step, ++e.seen) {
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width);
-    bits += static_cast<uint64_t>(value_bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    e.bits += static_cast<uint64_t>(value_bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
+    e.zeros += r == 0;
   }
-  return bits;
+  return e;
 }
 
-// Whether the block takes run mode: when most of its residuals under
-// PRED, sampled as estimate does, are 0.
-template <int32_t PRED>
-bool mostly_zero(const int64_t* x, const BlockShape& s, int32_t width) {
-  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, zeros = 0, seen = 0;
-  for (uint64_t p = 0; p < s.count; p += step, ++seen) {
-    zeros += residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width) == 0;
+// The estimate of a predictor other than PRED_LPC and PRED_STEREO.
+Estimate estimate_of(int32_t predictor, const int64_t* x, const BlockShape& s, int32_t width) {
+  switch (predictor) {
+    case PRED_NONE: return estimate<PRED_NONE>(x, s, width);
+    case PRED_PREVIOUS: return estimate<PRED_PREVIOUS>(x, s, width);
+    case PRED_LINEAR: return estimate<PRED_LINEAR>(x, s, width);
+    case PRED_MED: return estimate<PRED_MED>(x, s, width);
+    default: return estimate<PRED_PLANE>(x, s, width);
   }
-  return 2 * zeros > seen;
 }
 
 bool predictor_applies(int32_t predictor, const BlockShape& s) {
@@ -303,14 +311,18 @@ double estimate_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPla
 constexpr double LPC_LEAST_BITS = 1.0;
 
 // The predictor of least estimated cost. When it is PRED_LPC or
-// PRED_STEREO, *plan holds the fits made on the way.
-int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan) {
+// PRED_STEREO, *plan holds the fits made on the way; estimates[k] holds
+// the estimate of each other predictor k that applies.
+int32_t choose_predictor(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* plan,
+                         Estimate estimates[PREDICTOR_COUNT]) {
   uint64_t samples = (s.count + s.count / ESTIMATE_SAMPLES) / (s.count / ESTIMATE_SAMPLES + 1);
   double scale = 1.0 / static_cast<double>(samples == 0 ? 1 : samples);
-  double costs[PREDICTOR_COUNT] = {scale * static_cast<double>(estimate<PRED_NONE>(x, s, width)), scale * static_cast<double>(estimate<PRED_PREVIOUS>(x, s, width)),
-                                   scale * static_cast<double>(estimate<PRED_LINEAR>(x, s, width)), 1e300, 1e300, 1e300, 1e300};
-  if (predictor_applies(PRED_MED, s)) costs[PRED_MED] = scale * static_cast<double>(estimate<PRED_MED>(x, s, width));
-  if (predictor_applies(PRED_PLANE, s)) costs[PRED_PLANE] = scale * static_cast<double>(estimate<PRED_PLANE>(x, s, width));
+  double costs[PREDICTOR_COUNT] = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
+  for (int32_t k = PRED_NONE; k < PRED_LPC; ++k) {
+    if (!predictor_applies(k, s)) continue;
+    estimates[k] = estimate_of(k, x, s, width);
+    costs[k] = scale * static_cast<double>(estimates[k].bits);
+  }
   int32_t best = PRED_NONE;
   for (int32_t k = 1; k < PREDICTOR_COUNT; ++k) {
     if (costs[k] < costs[best]) best = k;
@@ -464,20 +476,18 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, int32_
     x[p] = value_restore(static_cast<uint64_t>(x[p] >> shift), width, shape.is_signed);
   }
   LpcPlan plan{};
+  Estimate estimates[PREDICTOR_COUNT] = {};
   if (predictor == PRED_AUTO) {
-    predictor = choose_predictor(x, shape, width, &plan);
+    predictor = choose_predictor(x, shape, width, &plan, estimates);
   } else {
     if (!predictor_applies(predictor, shape)) predictor = PRED_PREVIOUS;
     if (predictor == PRED_LPC || predictor == PRED_STEREO) lpc_plan_start(&plan, shape, width, predictor == PRED_STEREO);
   }
+  // Run mode where most of the residuals sampled are 0.
   bool runs = false;
-  switch (predictor) {
-    case PRED_NONE: runs = mostly_zero<PRED_NONE>(x, shape, width); break;
-    case PRED_PREVIOUS: runs = mostly_zero<PRED_PREVIOUS>(x, shape, width); break;
-    case PRED_LINEAR: runs = mostly_zero<PRED_LINEAR>(x, shape, width); break;
-    case PRED_MED: runs = mostly_zero<PRED_MED>(x, shape, width); break;
-    case PRED_PLANE: runs = mostly_zero<PRED_PLANE>(x, shape, width); break;
-    default: break;
+  if (predictor < PRED_LPC) {
+    if (estimates[predictor].seen == 0) estimates[predictor] = estimate_of(predictor, x, shape, width);
+    runs = 2 * estimates[predictor].zeros > estimates[predictor].seen;
   }
   // Coded, the payload must come out shorter than stored; the encoder
   // gives up once it cannot.
