@@ -19,7 +19,7 @@ function codec_speed(root)
       music = [music; load_raw(fullfile(root, 'music2', [f{2} '.raw']), 'int16', cellfun(@str2double, f(4:5)))];
     end
   end
-  music = repmat(music, ceil(8e6 / numel(music)), 1);
+  music = repmat(music, ceil(2^24 / numel(music)), 1);
   fprintf('%-22s %9s %9s %9s %9s %9s %9s %7s\n', 'data', 'enc cpu', 'dec cpu', 'enc 1t', 'enc 2t', 'dec 1t', 'dec 2t', 'ratio');
   report('uint8 photo 4096^2', photo);
   report(sprintf('int16 music %dx2', size(music, 1)), music);
