@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// An adaptive model of 16 symbols for the binary range coder's interval
+// An adaptive model of 16 symbols for the range coder
 // (range_coder.h): its cumulative bounds in units of 2^-15 move towards
 // each coded symbol by a shift, as the multi-symbol coders of recent video
 // codecs adapt theirs. A symbol costs one step of the range coder where
