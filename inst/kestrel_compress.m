@@ -138,12 +138,20 @@ function bytes = kestrel_compress(x, varargin)
 %        followed by q - 192 as its bit length in unary and the bits below
 %        its leading one), then as they are q's bits within its bucket and
 %        the k low bits of abs(r); then, where r is not 0, the sign: as it
-%        is for med and plane, modelled per context for the others.
+%        is for med and plane, modelled per context for the others. The
+%        residuals' bits taken as they are (not those of run lengths and
+%        coefficients) go to a stream of their own: bytes 3 to 6
+%        of the payload (after the shift byte) give its length R, the range
+%        coder's bytes follow, and the last R bytes hold those bits in the
+%        order written, each value's lowest bit first, packed from the
+%        lowest bit of each byte (the last byte's unused bits 0; the sign,
+%        for med and plane, is the lowest bit of the value it ends).
 %        kestrel_compress writes this method.
 %   A container decodes only if every checksum matches and each coded
-%   block's decoder ends exactly at its payload's last byte. The largest
-%   expansion a container can claim: 2^20 elements of 8 bytes for 16 bytes
-%   of table and payload, 524288 times its own size.
+%   block's decoder ends exactly at the last byte of its range coder's
+%   bytes and of its raw stream (method 2, whose unused bits must be 0).
+%   The largest expansion a container can claim: 2^20 elements of 8 bytes
+%   for 16 bytes of table and payload, 524288 times its own size.
 %
 %   Format, version 1: see KESTREL_DECOMPRESS.
 %

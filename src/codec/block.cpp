@@ -79,6 +79,15 @@ struct ClassCoding {
   }
   template <int32_t PRED>
   static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return residual_decode(d, m->context[c], class_start(c)); }
+  static constexpr std::size_t HEADER = 3;  // payload bytes before the range coder's
+  static bool full(const RangeEncoder* e, const Models*) { return range_encoder_full(e); }
+  static void encode_start(Models*, BlockScratch*, std::size_t) {}
+  static std::size_t encode_finish(Models*) { return 0; }  // the bytes to append from the scratch's raw
+  static bool decode_start(Models*, const uint8_t*, std::size_t, std::size_t* raw) {
+    *raw = 0;
+    return true;
+  }
+  static bool decode_ended(const Models*) { return true; }
 };
 
 // The residual coding of method 2: a bucket of the magnitude as one
@@ -92,6 +101,29 @@ struct BucketCoding {
   static KESTREL_ALWAYS_INLINE void encode(RangeEncoder* e, Models* m, int32_t c, int64_t r) { bucket_encode<PRED>(e, m, c, r); }
   template <int32_t PRED>
   static int64_t decode(RangeDecoder* d, Models* m, int32_t c) { return bucket_decode<PRED>(d, m, c); }
+  // Bytes 3..6 of the payload: the raw stream's length R; the range coder's
+  // bytes follow, then the R bytes of the raw stream.
+  static constexpr std::size_t HEADER = 7;
+  static bool full(const RangeEncoder* e, const Models* m) { return range_encoder_full(e, bit_writer_bytes(&m->raw_out)); }
+  static void encode_start(Models* m, BlockScratch* scratch, std::size_t room) {
+    scratch->raw.resize(room + RANGE_ELEMENT_WRITES + BIT_STREAM_SLACK);
+    bit_writer_start(&m->raw_out, scratch->raw.data());
+  }
+  static std::size_t encode_finish(Models* m) {
+    bit_writer_finish(&m->raw_out);
+    return bit_writer_bytes(&m->raw_out);
+  }
+  // The payload from the range coder's first byte on, of length bytes:
+  // *raw, the raw stream's length; false when it does not fit.
+  static bool decode_start(Models* m, const uint8_t* data, std::size_t length, std::size_t* raw) {
+    uint64_t bytes = 0;
+    for (int k = 0; k < 4; ++k) bytes |= static_cast<uint64_t>(data[k - 4]) << (8 * k);
+    if (bytes > length) return false;
+    *raw = static_cast<std::size_t>(bytes);
+    bit_reader_start(&m->raw_in, data + (length - bytes), *raw);
+    return true;
+  }
+  static bool decode_ended(const Models* m) { return bit_reader_ended(&m->raw_in); }
 };
 
 // Run mode: where every neighbouring residual is 0 (context 0), the number
@@ -124,7 +156,7 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
   RangeEncoder e = *out;
   bool after_run = !runs, full = false;
   for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
-    if ((full = range_encoder_full(&e))) break;
+    if ((full = Coding::full(&e, models))) break;
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
     int32_t c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
@@ -360,7 +392,7 @@ bool encode_lpc(const int64_t* x, const BlockShape& s, int32_t width, LpcPlan* p
   LpcWeights w{};
   bool full = false;
   for (uint64_t p = 0; p < s.count; ++p) {
-    if ((full = range_encoder_full(&e))) break;
+    if ((full = Coding::full(&e, models))) break;
     if (p % LPC_SEGMENT == 0) {
       c = &lpc_plan_fit(plan, y, s.count, p / LPC_SEGMENT, 0);
       w = lpc_weights(*c);
@@ -427,41 +459,76 @@ void store(const int64_t* x, const BlockShape& s, std::vector<uint8_t>* out, std
 // Codes the reduced values x of width bits with predictor into e; false
 // when the encoder filled its room.
 template <typename Coding>
-bool encode_coded(const int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, LpcPlan* plan,
-                  RangeEncoder* e, BlockScratch* scratch) {
-  scratch->magnitudes.resize(shape.count);
+bool encode_each(const int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, LpcPlan* plan,
+                 RangeEncoder* e, typename Coding::Models* models, BlockScratch* scratch) {
   uint32_t* m = scratch->magnitudes.data();
+  switch (predictor) {
+    case PRED_NONE: return encode_with<PRED_NONE, Coding>(x, shape, width, runs, m, e, models);
+    case PRED_PREVIOUS: return encode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, e, models);
+    case PRED_LINEAR: return encode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, e, models);
+    case PRED_MED: return encode_with<PRED_MED, Coding>(x, shape, width, runs, m, e, models);
+    case PRED_LPC:
+    case PRED_STEREO: return encode_lpc<Coding>(x, shape, width, plan, m, e, models, scratch);
+    default: return encode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, e, models);
+  }
+}
+
+// Codes the payload after its first 3 bytes (the method's, the
+// predictor's and the shift's): the coding's own header, the range coder's
+// bytes and the coding's raw bytes. Returns the payload's length, or 0
+// when it would exceed most bytes (the encoder may then have written up to
+// RANGE_ELEMENT_WRITES + 8 bytes past payload + most + 1).
+template <typename Coding>
+std::size_t encode_coded(const int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs,
+                         LpcPlan* plan, uint8_t* payload, std::size_t most, BlockScratch* scratch) {
+  scratch->magnitudes.resize(shape.count);
   typename Coding::Models models;
   Coding::reset(&models);
-  switch (predictor) {
-    case PRED_NONE: return encode_with<PRED_NONE, Coding>(x, shape, width, runs, m, e, &models);
-    case PRED_PREVIOUS: return encode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, e, &models);
-    case PRED_LINEAR: return encode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, e, &models);
-    case PRED_MED: return encode_with<PRED_MED, Coding>(x, shape, width, runs, m, e, &models);
-    case PRED_LPC:
-    case PRED_STEREO: return encode_lpc<Coding>(x, shape, width, plan, m, e, &models, scratch);
-    default: return encode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, e, &models);
-  }
+  Coding::encode_start(&models, scratch, most);
+  RangeEncoder e;
+  range_encoder_start(&e, payload + Coding::HEADER, payload + most + 1);
+  if (!encode_each<Coding>(x, shape, width, predictor, runs, plan, &e, &models, scratch)) return 0;
+  range_encoder_finish(&e);
+  std::size_t raw = Coding::encode_finish(&models), coded = static_cast<std::size_t>(e.next - payload);
+  if (coded + raw > most) return 0;
+  for (std::size_t k = 3; k < Coding::HEADER; ++k) payload[k] = static_cast<uint8_t>(raw >> (8 * (k - 3)));
+  if (raw > 0) std::memcpy(payload + coded, scratch->raw.data(), raw);
+  return coded + raw;
 }
 
 // Decodes into x as encode_coded coded; false when a run or the
 // coefficients read are out of their ranges.
 template <typename Coding>
-bool decode_coded(int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, RangeDecoder* d,
-                  BlockScratch* scratch) {
-  scratch->magnitudes.resize(shape.count);
+bool decode_each(int64_t* x, const BlockShape& shape, int32_t width, int32_t predictor, bool runs, RangeDecoder* d,
+                 typename Coding::Models* models, BlockScratch* scratch) {
   uint32_t* m = scratch->magnitudes.data();
+  switch (predictor) {
+    case PRED_NONE: return decode_with<PRED_NONE, Coding>(x, shape, width, runs, m, d, models);
+    case PRED_PREVIOUS: return decode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, d, models);
+    case PRED_LINEAR: return decode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, d, models);
+    case PRED_MED: return decode_with<PRED_MED, Coding>(x, shape, width, runs, m, d, models);
+    case PRED_LPC:
+    case PRED_STEREO: return decode_lpc<Coding>(x, shape, width, predictor == PRED_STEREO, m, d, models, scratch);
+    default: return decode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, d, models);
+  }
+}
+
+// Decodes the payload of length bytes (3 or more) into x; false when it is
+// malformed, or its range coder's bytes or raw bytes are not read to
+// their last.
+template <typename Coding>
+bool decode_coded(const uint8_t* data, std::size_t length, int64_t* x, const BlockShape& shape, int32_t width,
+                  int32_t predictor, bool runs, BlockScratch* scratch) {
+  if (length < Coding::HEADER) return false;
+  scratch->magnitudes.resize(shape.count);
   typename Coding::Models models;
   Coding::reset(&models);
-  switch (predictor) {
-    case PRED_NONE: return decode_with<PRED_NONE, Coding>(x, shape, width, runs, m, d, &models);
-    case PRED_PREVIOUS: return decode_with<PRED_PREVIOUS, Coding>(x, shape, width, runs, m, d, &models);
-    case PRED_LINEAR: return decode_with<PRED_LINEAR, Coding>(x, shape, width, runs, m, d, &models);
-    case PRED_MED: return decode_with<PRED_MED, Coding>(x, shape, width, runs, m, d, &models);
-    case PRED_LPC:
-    case PRED_STEREO: return decode_lpc<Coding>(x, shape, width, predictor == PRED_STEREO, m, d, &models, scratch);
-    default: return decode_with<PRED_PLANE, Coding>(x, shape, width, runs, m, d, &models);
-  }
+  std::size_t rest = length - Coding::HEADER, raw = 0;
+  if (!Coding::decode_start(&models, data + Coding::HEADER, rest, &raw)) return false;
+  RangeDecoder d;
+  if (!range_decoder_start(&d, data + Coding::HEADER, rest - raw)) return false;
+  bool ok = decode_each<Coding>(x, shape, width, predictor, runs, &d, &models, scratch);
+  return ok && range_decoder_ended(&d) && Coding::decode_ended(&models);
 }
 
 }  // namespace
@@ -497,13 +564,10 @@ void block_encode(int64_t* x, const BlockShape& shape, int32_t predictor, int32_
   payload[0] = static_cast<uint8_t>(method);
   payload[1] = static_cast<uint8_t>(predictor | (runs ? BLOCK_RUNS : 0));
   payload[2] = static_cast<uint8_t>(shift);
-  RangeEncoder e;
-  range_encoder_start(&e, payload + 3, payload + stored + 1);
-  bool fits = method == BLOCK_BUCKETS ? encode_coded<BucketCoding>(x, shape, width, predictor, runs, &plan, &e, scratch)
-                                      : encode_coded<ClassCoding>(x, shape, width, predictor, runs, &plan, &e, scratch);
-  if (fits) range_encoder_finish(&e);
-  std::size_t coded = static_cast<std::size_t>(e.next - payload);
-  if (!fits || coded > stored) {
+  std::size_t coded = method == BLOCK_BUCKETS
+                          ? encode_coded<BucketCoding>(x, shape, width, predictor, runs, &plan, payload, stored, scratch)
+                          : encode_coded<ClassCoding>(x, shape, width, predictor, runs, &plan, payload, stored, scratch);
+  if (coded == 0) {
     for (uint64_t p = 0; p < shape.count && shift > 0; ++p) x[p] = static_cast<int64_t>(static_cast<uint64_t>(x[p]) << shift);
     store(x, shape, out, at);
   } else {
@@ -532,12 +596,10 @@ bool block_decode(const uint8_t* data, std::size_t length, const BlockShape& sha
   if (runs && predictor >= PRED_LPC) return false;
   if (predictor >= PREDICTOR_COUNT || !predictor_applies(predictor, shape) || shift >= shape.width) return false;
   int32_t width = shape.width - shift;
-  RangeDecoder d;
-  if (!range_decoder_start(&d, data + 3, length - 3)) return false;
-  bool ok = method == BLOCK_BUCKETS ? decode_coded<BucketCoding>(x, shape, width, predictor, runs, &d, scratch)
-                                    : decode_coded<ClassCoding>(x, shape, width, predictor, runs, &d, scratch);
+  bool ok = method == BLOCK_BUCKETS ? decode_coded<BucketCoding>(data, length, x, shape, width, predictor, runs, scratch)
+                                    : decode_coded<ClassCoding>(data, length, x, shape, width, predictor, runs, scratch);
   for (uint64_t p = 0; p < shape.count && shift > 0; ++p) {
     x[p] = value_restore(static_cast<uint64_t>(x[p]) << shift, shape.width, shape.is_signed);
   }
-  return ok && range_decoder_ended(&d);
+  return ok;
 }

@@ -15,7 +15,9 @@
 //            range coder's bytes (range_coder.h); PRED_LPC and PRED_STEREO
 //            code, before every 4096 elements, the order (6 raw bits), the
 //            shift (4) and the coefficients (16 each) of their prediction
-//            (lpc.h)
+//            (lpc.h). Method 2 puts bytes 3..6 before the range coder's:
+//            R, the length of the raw bits' stream (bit_stream.h), whose R
+//            bytes end the payload
 #pragma once
 
 #include <cstddef>
@@ -62,6 +64,7 @@ struct BlockScratch {
   std::vector<int64_t> signal;       // stereo linear prediction: the signal it predicts
   std::vector<double> exact;         // and that signal as doubles, where that is exact
   std::vector<uint8_t> payload;      // the encoder's output, before it is copied out
+  std::vector<uint8_t> raw;          // method 2: the raw bits' stream, before it is copied into the payload
 };
 
 // A block's method, its payload's first byte.

@@ -68,8 +68,10 @@ inline void range_encoder_start(RangeEncoder* e, uint8_t* out, const uint8_t* li
 // True when the bytes written and held back have reached the limit: the
 // caller stops coding and does not finish. The last element may have
 // written past the limit itself.
-inline bool range_encoder_full(const RangeEncoder* e) {
-  return e->next >= e->limit || e->cache_size >= static_cast<uint64_t>(e->limit - e->next);
+// others: bytes of the block written elsewhere that count against the same
+// room.
+inline bool range_encoder_full(const RangeEncoder* e, std::size_t others = 0) {
+  return e->next >= e->limit || e->cache_size + others >= static_cast<uint64_t>(e->limit - e->next);
 }
 
 inline void range_shift_low(RangeEncoder* e) {

@@ -12,6 +12,7 @@
 #include "base/platform.h"
 #include "codec/block.h"
 #include "codec/range_coder.h"
+#include "codec/bit_stream.h"
 #include "codec/symbol_model.h"
 
 constexpr int32_t RESIDUAL_CONTEXTS = 20;              // contexts: the bit length of the neighbours' residual magnitudes, capped
@@ -148,10 +149,11 @@ inline int32_t class_decode(RangeDecoder* d, ContextModels& c, int32_t start) {
 // below the leading one tells which) up to 14 for 128..191, and
 // BUCKET_ESCAPE for q >= BUCKET_ESCAPE_FROM, whose q - BUCKET_ESCAPE_FROM
 // follows as its bit length in unary (escape models) and the bits below its
-// leading one raw. After the symbol, raw: q's bits within its bucket and
+// leading one, raw. After the symbol, raw: q's bits within its bucket and
 // the k low bits of |r|; then for r != 0 the sign (1: negative), modelled
-// per context along the first dimension, raw over two (in one run with the
-// bits before it when q != 0).
+// per context along the first dimension, raw over two (in one value with
+// the bits before it when q != 0, the sign its lowest bit). The raw bits
+// go to a stream of their own (bit_stream.h), each value in one write.
 constexpr int32_t BUCKET_CONTEXTS = 64;          // contexts: 0..32 along the first dimension, 0..63 over two
 constexpr int32_t BUCKET_SCALE_FROM = 7;         // contexts above this scale the magnitude down
 constexpr int32_t BUCKET_ESCAPE = SYMBOL_COUNT - 1;
@@ -161,9 +163,12 @@ struct BucketModels {
   SymbolModel context[BUCKET_CONTEXTS];  // the buckets, per context
   BitModel escape[65];                   // the escape's bit length in unary
   BitModel sign[BUCKET_CONTEXTS];        // along the first dimension: r < 0, per context
-  BitModel run[RESIDUAL_CLASSES + 1];  // run lengths (run_encode)
+  BitModel run[RESIDUAL_CLASSES + 1];    // run lengths (run_encode)
+  BitWriter raw_out;                     // the raw bits, as the encoder writes them
+  BitReader raw_in;                      // or as the decoder reads them
 };
 
+// Resets the models; the caller starts the raw bits' stream.
 inline void bucket_models_reset(BucketModels* m) {
   for (SymbolModel& c : m->context) symbol_model_reset(&c);
   for (BitModel& b : m->escape) b = BitModel{PROB_HALF, 0};
@@ -212,7 +217,7 @@ KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, 
     int32_t L = value_bit_length(n);
     for (int32_t i = 0; i < L; ++i) range_encode_bit(e, &models->escape[i], 1);
     if (L < 64) range_encode_bit(e, &models->escape[L], 0);
-    if (L >= 2) range_encode_raw(e, n, L - 1);
+    if (L >= 2) bit_write_long(&models->raw_out, n, L - 1);
     j = 0;
   } else {
     range_encode_symbol(e, &models->context[c], symbol);
@@ -221,15 +226,15 @@ KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, 
   if (q != 0) {
     uint64_t below = m & ((uint64_t{1} << (j + k)) - 1);  // q's bits within its bucket, then the k below q
     if (MODELLED) {
-      range_encode_raw(e, below, j + k);
+      bit_write(&models->raw_out, below, j + k);
       range_encode_bit(e, &models->sign[c], r < 0);
     } else {
-      range_encode_raw(e, (below << 1) | (r < 0), j + k + 1);
+      bit_write(&models->raw_out, (below << 1) | (r < 0), j + k + 1);
     }
   } else if (k > 0) {
-    range_encode_raw(e, m, k);
+    bit_write(&models->raw_out, m, k);
     if (m != 0 && MODELLED) range_encode_bit(e, &models->sign[c], r < 0);
-    if (m != 0 && !MODELLED) range_encode_raw(e, r < 0, 1);
+    if (m != 0 && !MODELLED) bit_write(&models->raw_out, r < 0, 1);
   }
 }
 
@@ -246,22 +251,22 @@ KESTREL_NOINLINE int64_t bucket_decode(RangeDecoder* d, BucketModels* models, in
   } else {
     int32_t L = 0;
     while (L < 64 && range_decode_bit(d, &models->escape[L]) != 0) ++L;
-    uint64_t n = L == 0 ? 0 : (uint64_t{1} << (L - 1)) | (L >= 2 ? range_decode_raw(d, L - 1) : 0);
+    uint64_t n = L == 0 ? 0 : (uint64_t{1} << (L - 1)) | (L >= 2 ? bit_read_long(&models->raw_in, L - 1) : 0);
     q = BUCKET_ESCAPE_FROM + n;
   }
   uint64_t m;
   uint32_t negative = 0;
   constexpr bool MODELLED = PRED != PRED_MED && PRED != PRED_PLANE;
   if (q != 0 && MODELLED) {
-    m = (q << k) + range_decode_raw(d, j + k);
+    m = (q << k) + bit_read(&models->raw_in, j + k);
     negative = range_decode_bit(d, &models->sign[c]);
   } else if (q != 0) {
-    uint64_t below = range_decode_raw(d, j + k + 1);
+    uint64_t below = bit_read(&models->raw_in, j + k + 1);
     m = (q << k) + (below >> 1);
     negative = static_cast<uint32_t>(below & 1);
   } else {
-    m = k > 0 ? range_decode_raw(d, k) : 0;
-    if (m != 0) negative = MODELLED ? range_decode_bit(d, &models->sign[c]) : static_cast<uint32_t>(range_decode_raw(d, 1));
+    m = k > 0 ? bit_read(&models->raw_in, k) : 0;
+    if (m != 0) negative = MODELLED ? range_decode_bit(d, &models->sign[c]) : static_cast<uint32_t>(bit_read(&models->raw_in, 1));
   }
   return static_cast<int64_t>(negative ? 0 - m : m);
 }

@@ -229,23 +229,29 @@ TEST(Codec, SymbolModelsAgreeOnBothPathsAndKeepEverySymbolCodable) {
 // sign modelled) and over two (the sign raw).
 template <int32_t PRED>
 void expect_buckets_round_trip(const std::vector<int64_t>& residuals) {
-  std::vector<uint8_t> bytes(residuals.size() * BUCKET_CONTEXTS * 24 + 64);
+  std::vector<uint8_t> bytes(residuals.size() * BUCKET_CONTEXTS * 24 + 64), raw(residuals.size() * BUCKET_CONTEXTS * 16);
   BucketModels models;
   bucket_models_reset(&models);
+  bit_writer_start(&models.raw_out, raw.data());
   RangeEncoder e;
   range_encoder_start(&e, bytes.data(), bytes.data() + bytes.size() - 600);
-  for (int32_t c = 0; c < BUCKET_CONTEXTS; ++c) {
+  const int32_t contexts = PRED == PRED_MED ? BUCKET_CONTEXTS : 33;  // along one dimension, bit lengths 0..32
+  for (int32_t c = 0; c < contexts; ++c) {
     for (int64_t r : residuals) bucket_encode<PRED>(&e, &models, c, r);
   }
   ASSERT_FALSE(range_encoder_full(&e));
   range_encoder_finish(&e);
+  bit_writer_finish(&models.raw_out);
+  ASSERT_LE(bit_writer_bytes(&models.raw_out), raw.size() - BIT_STREAM_SLACK);
   RangeDecoder d;
   ASSERT_TRUE(range_decoder_start(&d, bytes.data(), static_cast<std::size_t>(e.next - bytes.data())));
   bucket_models_reset(&models);
-  for (int32_t c = 0; c < BUCKET_CONTEXTS; ++c) {
+  bit_reader_start(&models.raw_in, raw.data(), bit_writer_bytes(&models.raw_out));
+  for (int32_t c = 0; c < contexts; ++c) {
     for (int64_t r : residuals) ASSERT_EQ(bucket_decode<PRED>(&d, &models, c), r) << PRED << " " << c;
   }
   EXPECT_TRUE(range_decoder_ended(&d));
+  EXPECT_TRUE(bit_reader_ended(&models.raw_in));
 }
 
 TEST(Codec, EveryResidualComesBackFromEveryBucketAndContext) {
