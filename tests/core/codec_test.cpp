@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 
+#include "codec/bit_stream.h"
 #include "codec/block.h"
 #include "codec/container.h"
 #include "codec/crc32.h"
@@ -222,6 +223,43 @@ TEST(Codec, SymbolModelsAgreeOnBothPathsAndKeepEverySymbolCodable) {
   symbol_model_reset(&plain);
   for (int32_t s : symbols) ASSERT_EQ(range_decode_symbol(&d, &plain), s);
   EXPECT_TRUE(range_decoder_ended(&d));
+}
+
+// Raw bits come back in the order written, whatever their counts, and a
+// stream with a byte more or less, or a padding bit set, does not end.
+TEST(Codec, RawBitStreamsComeBackAndEndExactly) {
+  std::mt19937_64 random(13);
+  for (int trial = 0; trial < 40; ++trial) {
+    std::vector<std::pair<uint64_t, int32_t>> values(static_cast<std::size_t>(random() % 300));
+    for (auto& v : values) {
+      v.second = static_cast<int32_t>(random() % 65);
+      v.first = random() & (v.second == 64 ? ~uint64_t{0} : (uint64_t{1} << v.second) - 1);
+    }
+    std::vector<uint8_t> bytes(values.size() * 8 + BIT_STREAM_SLACK + 1);
+    BitWriter w;
+    bit_writer_start(&w, bytes.data());
+    for (const auto& v : values) bit_write_long(&w, v.first | (random() << v.second % 64) * (v.second < 64), v.second);
+    bit_writer_finish(&w);
+    std::size_t length = bit_writer_bytes(&w);
+    auto reads_back = [&](std::size_t size) {
+      BitReader r;
+      bit_reader_start(&r, bytes.data(), size);
+      for (const auto& v : values) {
+        if (bit_read_long(&r, v.second) != v.first) return false;
+      }
+      return bit_reader_ended(&r);
+    };
+    EXPECT_TRUE(reads_back(length)) << trial;
+    bytes[length] = 0;
+    EXPECT_FALSE(reads_back(length + 1)) << trial;
+    if (length == 0) continue;
+    EXPECT_FALSE(reads_back(length - 1)) << trial;
+    int32_t used = 0;
+    for (const auto& v : values) used = (used + v.second) % 8;
+    if (used == 0) continue;
+    bytes[length - 1] = static_cast<uint8_t>(bytes[length - 1] | 0x80);  // a padding bit
+    EXPECT_FALSE(reads_back(length)) << trial;
+  }
 }
 
 // Every residual at the edges of its bucket, of the escape and of the
