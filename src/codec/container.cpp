@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -36,14 +37,21 @@ void load_float_bits(const void* data, uint64_t first, uint64_t count, int64_t* 
   }
 }
 
+// Writes bit patterns as floats; MSG_CORRUPT_DATA (only a forged block
+// gives it) where one is not a whole number, as every float coded is: NaN,
+// an infinity or a fraction. Else -1.
 template <typename T>
-void store_float_bits(const int64_t* x, uint64_t count, void* data, uint64_t first) {
+int32_t store_float_bits(const int64_t* x, uint64_t count, void* data, uint64_t first) {
   T* out = static_cast<T*>(data) + first;
   for (uint64_t p = 0; p < count; ++p) {
     typename std::conditional<sizeof(T) == 8, uint64_t, uint32_t>::type bits =
         static_cast<decltype(bits)>(static_cast<uint64_t>(x[p]));
-    std::memcpy(&out[p], &bits, sizeof bits);
+    T f;
+    std::memcpy(&f, &bits, sizeof bits);
+    if (f - f != 0 || std::floor(f) != f) return MSG_CORRUPT_DATA;
+    out[p] = f;
   }
+  return -1;
 }
 
 // How a class's values are held while coded.
@@ -296,13 +304,13 @@ int32_t load_block(const CodecArray& a, const BlockPlace& at, int64_t* x) {
 }
 
 // Writes the decoded block x to its place in a: its values, or (as_bits, a
-// float class) the bit patterns they hold; returns -1 or save_values' message.
+// float class) the bit patterns they hold; returns -1 or the message of
+// save_values or store_float_bits.
 int32_t save_block(const int64_t* x, const BlockPlace& at, bool as_bits, CodecArray* a) {
   return each_run(at, [&](uint64_t first, uint64_t offset, uint64_t n) {
     if (!as_bits) return save_values(x + offset, n, a, first);
-    if (a->cls == 1) store_float_bits<double>(x + offset, n, a->data, first);
-    if (a->cls == 2) store_float_bits<float>(x + offset, n, a->data, first);
-    return -1;
+    if (a->cls == 1) return store_float_bits<double>(x + offset, n, a->data, first);
+    return store_float_bits<float>(x + offset, n, a->data, first);
   });
 }
 

@@ -439,6 +439,30 @@ TEST(Codec, ForgedLayoutsAreRefused) {
   EXPECT_EQ(y->bytes, std::vector<unsigned char>(34, 1));
 }
 
+// A block of float bit patterns decodes only to whole numbers, as every
+// float coded is: a forged NaN, infinity or fraction is refused.
+TEST(Codec, ForgedFloatBitPatternsAreRefused) {
+  std::mt19937_64 random(14);
+  std::vector<double> wide(64);
+  for (double& v : wide) {  // whole numbers beyond 2^64, their bits noise
+    uint64_t bits = (random() & 0x800FFFFFFFFFFFFFu) | (static_cast<uint64_t>(1100 + random() % 900) << 52);
+    std::memcpy(&v, &bits, sizeof v);
+  }
+  std::vector<uint8_t> bytes = compress(shaped(fake_doubles(wide), {64, 1}).get());
+  const std::size_t table = 24 + 8 * 2, payload = table + 8 + 4;  // one block
+  ASSERT_EQ(bytes[payload], 0x80);  // stored, as bit patterns
+  for (uint64_t bits : {uint64_t{0x7FF8000000000000}, uint64_t{0xFFF0000000000000}, uint64_t{0x3FE0000000000000}}) {
+    std::vector<uint8_t> changed = bytes;
+    for (int k = 0; k < 8; ++k) changed[payload + 1 + 8 * 5 + static_cast<std::size_t>(k)] = static_cast<uint8_t>(bits >> (8 * k));
+    uint32_t crc = crc32_update(0, &changed[payload], changed.size() - payload);
+    for (int k = 0; k < 4; ++k) changed[table + 4 + static_cast<std::size_t>(k)] = static_cast<uint8_t>(crc >> (8 * k));
+    changed = forged(changed, 8, 64, 8);  // the header's checksum made right again
+    FakeResult result;
+    EXPECT_FALSE(decompress(changed, &result)) << std::hex << bits;
+    EXPECT_EQ(result.identifier, "kestrel:corruptData");
+  }
+}
+
 TEST(Codec, RefusalsCarryTheirIdentifiers) {
   const double inf = std::numeric_limits<double>::infinity();
   struct Case {
