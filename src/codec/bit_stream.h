@@ -12,8 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/checks.h"
+#include "base/platform.h"
 
 constexpr int32_t BIT_STREAM_CHUNK = 32;   // bits a write or a read takes at most
 constexpr std::size_t BIT_STREAM_SLACK = 8;  // bytes a writer may touch past its last byte
@@ -32,7 +34,11 @@ inline void bit_write(BitWriter* w, uint64_t value, int32_t count) {
   KESTREL_ASSERT(count >= 0 && count <= BIT_STREAM_CHUNK);
   w->pending |= (value & ((uint64_t{1} << count) - 1)) << w->count;
   w->count += count;
+#if defined(KESTREL_LITTLE_ENDIAN)
+  std::memcpy(w->next, &w->pending, 8);  // the 5 bytes that may hold bits, in one store
+#else
   for (int32_t k = 0; k < 5; ++k) w->next[k] = static_cast<uint8_t>(w->pending >> (8 * k));
+#endif
   int32_t whole = w->count >> 3;
   w->next += whole;
   w->pending >>= 8 * whole;

@@ -104,7 +104,9 @@ struct BucketCoding {
   // Bytes 3..6 of the payload: the raw stream's length R; the range coder's
   // bytes follow, then the R bytes of the raw stream.
   static constexpr std::size_t HEADER = 7;
-  static bool full(const RangeEncoder* e, const Models* m) { return range_encoder_full(e, bit_writer_bytes(&m->raw_out)); }
+  static bool full(const RangeEncoder* e, const Models* m) {
+    return range_encoder_full(e, static_cast<std::size_t>(m->raw_out.next - m->raw_out.out) + 1);  // + its part byte, if any
+  }
   static void encode_start(Models* m, BlockScratch* scratch, std::size_t room) {
     scratch->raw.resize(room + RANGE_ELEMENT_WRITES + BIT_STREAM_SLACK);
     bit_writer_start(&m->raw_out, scratch->raw.data());
