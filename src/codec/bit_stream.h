@@ -85,7 +85,11 @@ inline uint64_t bit_read(BitReader* r, int32_t count) {
   if (r->count < count) {
     if (r->end - r->next >= 8) {
       uint64_t word = 0;
+#if defined(KESTREL_LITTLE_ENDIAN)
+      std::memcpy(&word, r->next, 8);
+#else
       for (int32_t k = 0; k < 8; ++k) word |= static_cast<uint64_t>(r->next[k]) << (8 * k);
+#endif
       r->held |= word << r->count;
       r->next += (63 - r->count) >> 3;
       r->count |= 56;
