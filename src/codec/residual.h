@@ -68,8 +68,9 @@ inline int64_t predict_med(const int64_t* x, uint64_t p, uint64_t R, uint64_t ro
   return median_edge(x[p - 1], x[p - R], x[p - R - 1]);
 }
 
-// The first position whose neighbours all lie in the block, for a block of
-// columns of R > 1 rows under the 2-D predictors.
+// The first position whose neighbours all lie in the block: past the first
+// column and its next row under the 2-D predictors (columns of R > 1 rows),
+// past the first four elements under the others.
 template <int32_t PRED>
 constexpr uint64_t residual_inside_from(uint64_t R) {
   return PRED == PRED_MED || PRED == PRED_PLANE ? R + 1 : 4;
@@ -80,7 +81,7 @@ constexpr uint64_t residual_inside_from(uint64_t R) {
 template <int32_t PRED>
 KESTREL_ALWAYS_INLINE uint64_t residual_neighbours(const uint32_t* m, uint64_t p, uint64_t R) {
   if (p >= residual_inside_from<PRED>(R)) {  // every neighbour is in the block: no checks
-    if (PRED == PRED_MED || PRED == PRED_PLANE) return m[p - 1] + m[p - R] + (uint64_t{m[p - R - 1]} + m[p - R + 1]) / 2;
+    if (PRED == PRED_MED || PRED == PRED_PLANE) return uint64_t{m[p - 1]} + m[p - R] + (uint64_t{m[p - R - 1]} + m[p - R + 1]) / 2;
     return m[p - 1] + uint64_t{m[p - 2]} + (uint64_t{m[p - 3]} + m[p - 4]) / 2;
   }
   if (PRED == PRED_MED || PRED == PRED_PLANE) {
