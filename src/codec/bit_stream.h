@@ -79,8 +79,21 @@ inline void bit_reader_start(BitReader* r, const uint8_t* data, std::size_t byte
   *r = BitReader{data, data + bytes, 0, 0, 0};
 }
 
+// Loads the stream's last bytes, fewer than 8, so that count bits are
+// held: bits past the end read as 0 and set overrun.
+KESTREL_NOINLINE inline void bit_reader_load_last(BitReader* r, int32_t count) {
+  while (r->count <= 56 && r->next < r->end) {
+    r->held |= static_cast<uint64_t>(*r->next++) << r->count;
+    r->count += 8;
+  }
+  if (r->count < count) {
+    r->overrun = 1;
+    r->count = count;
+  }
+}
+
 // The next count bits (0..BIT_STREAM_CHUNK) as bit_write wrote them.
-inline uint64_t bit_read(BitReader* r, int32_t count) {
+KESTREL_ALWAYS_INLINE uint64_t bit_read(BitReader* r, int32_t count) {
   KESTREL_ASSERT(count >= 0 && count <= BIT_STREAM_CHUNK);
   if (r->count < count) {
     if (r->end - r->next >= 8) {
@@ -94,14 +107,7 @@ inline uint64_t bit_read(BitReader* r, int32_t count) {
       r->next += (63 - r->count) >> 3;
       r->count |= 56;
     } else {
-      while (r->count <= 56 && r->next < r->end) {
-        r->held |= static_cast<uint64_t>(*r->next++) << r->count;
-        r->count += 8;
-      }
-      if (r->count < count) {
-        r->overrun = 1;
-        r->count = count;
-      }
+      bit_reader_load_last(r, count);
     }
   }
   uint64_t value = r->held & ((uint64_t{1} << count) - 1);

@@ -14,6 +14,17 @@ namespace {
 
 constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
 
+// The row step rows on from row, in a column of R rows: row and step are
+// below R.
+inline uint64_t row_next(uint64_t row, uint64_t step, uint64_t R) {
+  KESTREL_ASSERT(row < R && step < R);
+  return row + step >= R ? row + step - R : row + step;
+}
+
+// The row after row (below R), in a column of R rows.
+inline uint64_t row_after(uint64_t row, uint64_t R) { return row + 1 == R ? 0 : row + 1; }
+
+// The prediction of x[p], the element at row (p % s.rows) of its column.
 template <int32_t PRED>
 inline int64_t predict(const int64_t* x, uint64_t p, const BlockShape& s, uint64_t row) {
   if (PRED == PRED_NONE) return 0;
@@ -157,7 +168,7 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
                  typename Coding::Models* models) {
   RangeEncoder e = *out;
   bool after_run = !runs, full = false;
-  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
+  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row_after(row, s.rows)) {
     if ((full = Coding::full(&e, models))) break;
     int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
     int32_t c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
@@ -165,12 +176,12 @@ bool encode_with(const int64_t* x, const BlockShape& s, int32_t width, bool runs
       uint64_t q = p;
       while (q < s.count && r == 0) {
         m[q++] = 0;
-        if (q < s.count) r = residual_reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width);
+        row = row_after(row, s.rows);
+        if (q < s.count) r = residual_reduce(static_cast<uint64_t>(x[q]) - static_cast<uint64_t>(predict<PRED>(x, q, s, row)), width);
       }
       run_encode(&e, models->run, q - p, s.count - p);
       if (q == s.count) break;
       p = q;
-      row = p % s.rows;
       c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     }
     after_run = c == 0 || !runs;
@@ -186,17 +197,16 @@ template <int32_t PRED, typename Coding>
 bool decode_with(int64_t* x, const BlockShape& s, int32_t width, bool runs, uint32_t* m, RangeDecoder* d,
                  typename Coding::Models* models) {
   bool after_run = !runs;
-  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row + 1 == s.rows ? 0 : row + 1) {
+  for (uint64_t p = 0, row = 0; p < s.count; ++p, row = row_after(row, s.rows)) {
     int32_t c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     if (c == 0 && !after_run) {
       uint64_t n = run_decode(d, models->run, s.count - p);
       if (n > s.count - p) return false;
-      for (uint64_t q = p; q < p + n; ++q) {
+      for (uint64_t q = p; q < p + n; ++q, row = row_after(row, s.rows)) {
         m[q] = 0;
-        x[q] = value_restore(static_cast<uint64_t>(predict<PRED>(x, q, s, q % s.rows)), width, s.is_signed);
+        x[q] = value_restore(static_cast<uint64_t>(predict<PRED>(x, q, s, row)), width, s.is_signed);
       }
       p += n;
-      row = p % s.rows;
       if (p == s.count) return true;
       c = Coding::template context<PRED>(residual_neighbours<PRED>(m, p, s.rows));
     }
@@ -218,10 +228,10 @@ struct Estimate {
 
 template <int32_t PRED>
 Estimate estimate(const int64_t* x, const BlockShape& s, int32_t width) {
-  uint64_t step = s.count / ESTIMATE_SAMPLES + 1;
+  uint64_t step = s.count / ESTIMATE_SAMPLES + 1, row_step = step % s.rows;
   Estimate e{0, 0, 0};
-  for (uint64_t p = 0; p < s.count; p += step, ++e.seen) {
-    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, p % s.rows)), width);
+  for (uint64_t p = 0, row = 0; p < s.count; p += step, ++e.seen, row = row_next(row, row_step, s.rows)) {
+    int64_t r = residual_reduce(static_cast<uint64_t>(x[p]) - static_cast<uint64_t>(predict<PRED>(x, p, s, row)), width);
     e.bits += static_cast<uint64_t>(value_bit_length(r < 0 ? ~static_cast<uint64_t>(r) : static_cast<uint64_t>(r)));
     e.zeros += r == 0;
   }

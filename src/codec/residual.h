@@ -239,8 +239,16 @@ KESTREL_ALWAYS_INLINE void bucket_encode(RangeEncoder* e, BucketModels* models, 
   }
 }
 
+// The q of an escape, after its symbol.
+KESTREL_NOINLINE inline uint64_t bucket_decode_escape(RangeDecoder* d, BucketModels* models) {
+  int32_t L = 0;
+  while (L < 64 && range_decode_bit(d, &models->escape[L]) != 0) ++L;
+  uint64_t n = L == 0 ? 0 : (uint64_t{1} << (L - 1)) | (L >= 2 ? bit_read_long(&models->raw_in, L - 1) : 0);
+  return BUCKET_ESCAPE_FROM + n;
+}
+
 template <int32_t PRED>
-KESTREL_NOINLINE int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
+KESTREL_ALWAYS_INLINE int64_t bucket_decode(RangeDecoder* d, BucketModels* models, int32_t c) {
   int32_t symbol = range_decode_symbol(d, &models->context[c]);
   int32_t k = bucket_scale<PRED>(c), j = 0;
   uint64_t q;
@@ -250,10 +258,7 @@ KESTREL_NOINLINE int64_t bucket_decode(RangeDecoder* d, BucketModels* models, in
     j = (symbol >> 1) - 1;
     q = static_cast<uint64_t>(2 | (symbol & 1)) << j;
   } else {
-    int32_t L = 0;
-    while (L < 64 && range_decode_bit(d, &models->escape[L]) != 0) ++L;
-    uint64_t n = L == 0 ? 0 : (uint64_t{1} << (L - 1)) | (L >= 2 ? bit_read_long(&models->raw_in, L - 1) : 0);
-    q = BUCKET_ESCAPE_FROM + n;
+    q = bucket_decode_escape(d, models);
   }
   uint64_t m;
   uint32_t negative = 0;

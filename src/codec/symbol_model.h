@@ -25,6 +25,7 @@ constexpr uint16_t SYMBOL_MODEL_MATURE = 128;        // symbols after which a mo
 struct SymbolModel {
   alignas(16) uint16_t bound[SYMBOL_COUNT];  // bound[0] = 0, strictly increasing, bound[i] <= SYMBOL_TOTAL - 16 + i
   uint16_t seen;                             // symbols coded with it, up to SYMBOL_MODEL_MATURE
+  uint16_t shift;                            // symbol_model_shift(seen), the shift of its next update
 };
 
 // The adaptation shift of a model that has seen seen symbols: 1/32 of the
@@ -45,6 +46,17 @@ inline uint32_t symbol_model_shift(uint32_t seen) { return SYMBOL_SHIFTS.shift[s
 inline void symbol_model_reset(SymbolModel* m) {
   for (int32_t i = 0; i < SYMBOL_COUNT; ++i) m->bound[i] = static_cast<uint16_t>(i * (SYMBOL_TOTAL / SYMBOL_COUNT));
   m->seen = 0;
+  m->shift = static_cast<uint16_t>(symbol_model_shift(0));
+}
+
+// Counts one more symbol seen, up to SYMBOL_MODEL_MATURE, where a mature
+// model stays.
+inline void symbol_model_age(SymbolModel* m) {
+  if (m->seen < SYMBOL_MODEL_MATURE) {
+    m->seen = static_cast<uint16_t>(m->seen + 1);
+    m->shift = static_cast<uint16_t>(symbol_model_shift(m->seen));
+  }
+  KESTREL_ASSERT(m->shift == symbol_model_shift(m->seen));
 }
 
 // Moves the bounds towards symbol s (0..15): bound[i] towards its least
@@ -52,7 +64,7 @@ inline void symbol_model_reset(SymbolModel* m) {
 // part of the distance rounded up, so that a bound reaches its end. The
 // plain loop and the vector one give the same bounds.
 inline void symbol_model_update_plain(SymbolModel* m, int32_t s) {
-  int32_t shift = static_cast<int32_t>(symbol_model_shift(m->seen));
+  int32_t shift = m->shift;
   for (int32_t i = 1; i < SYMBOL_COUNT; ++i) {
     int32_t b = m->bound[i];
     if (i <= s) {
@@ -62,7 +74,7 @@ inline void symbol_model_update_plain(SymbolModel* m, int32_t s) {
     }
     m->bound[i] = static_cast<uint16_t>(b);
   }
-  m->seen = static_cast<uint16_t>(m->seen + (m->seen < SYMBOL_MODEL_MATURE));
+  symbol_model_age(m);
 }
 
 // The symbol whose share holds q (0..SYMBOL_TOTAL - 1): the last i with bound[i] <= q.
@@ -76,7 +88,7 @@ inline int32_t symbol_model_find_plain(const SymbolModel* m, uint32_t q) {
 inline void symbol_model_update(SymbolModel* m, int32_t s) {
   const __m128i index_low = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), index_high = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
   const __m128i top = _mm_set1_epi16(static_cast<int16_t>(SYMBOL_TOTAL - SYMBOL_COUNT));
-  __m128i shift = _mm_cvtsi32_si128(static_cast<int32_t>(symbol_model_shift(m->seen))), sv = _mm_set1_epi16(static_cast<int16_t>(s));
+  __m128i shift = _mm_cvtsi32_si128(m->shift), sv = _mm_set1_epi16(static_cast<int16_t>(s));
   __m128i* p = reinterpret_cast<__m128i*>(m->bound);
   for (int32_t half = 0; half < 2; ++half) {
     __m128i index = half == 0 ? index_low : index_high;
@@ -87,7 +99,7 @@ inline void symbol_model_update(SymbolModel* m, int32_t s) {
     __m128i step = _mm_sra_epi16(distance, shift);
     _mm_store_si128(p + half, _mm_add_epi16(b, _mm_sub_epi16(_mm_xor_si128(step, above), above)));
   }
-  m->seen = static_cast<uint16_t>(m->seen + (m->seen < SYMBOL_MODEL_MATURE));
+  symbol_model_age(m);
 }
 
 inline int32_t symbol_model_find(const SymbolModel* m, uint32_t q) {
