@@ -60,7 +60,9 @@ function bytes = kestrel_compress(x, varargin)
 %       calling thread keeps one block's working memory (at most about
 %       40 MB) for the next call, and clear kestrel gives it back.
 %     - Ctrl-C is not noticed during a call: the host gives a compiled
-%       function no way to see it, so a long call runs to its end.
+%       function no way to see it, so a long call runs to its end; Octave
+%       then drops the result and returns to the prompt, with nothing
+%       leaked.
 %
 %   Errors (identifier: cause)
 %     kestrel:unsupportedInput  X is missing, complex, sparse, a cell, a

@@ -57,9 +57,10 @@ struct CodecArray {
   uint64_t dims[CODEC_MAX_DIMS];   // the size
 };
 
-// Called on the calling thread, about once a second, during long calls.
+// Called on the calling thread, about once a second, during long calls,
+// while the other threads code: report must not throw.
 struct CodecProgress {
-  void (*report)(void* context, uint64_t done, uint64_t total);  // nullptr: no progress
+  void (*report)(void* context, uint64_t done, uint64_t total) noexcept;  // nullptr: no progress
   void* context;
 };
 

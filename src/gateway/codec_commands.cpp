@@ -18,11 +18,16 @@ constexpr int32_t MAX_THREADS = 256;
 // Predictor names of the predictor option, in Predictor order.
 const char* const PREDICTOR_NAMES[PREDICTOR_COUNT] = {"none", "previous", "linear", "med", "plane", "lpc", "stereo"};
 
-void codec_report(void* context, uint64_t done, uint64_t total) {
+// A line of progress; whatever the host's printing throws (an interrupt,
+// say) stays here, where the other threads still code: the call finishes.
+void codec_report(void* context, uint64_t done, uint64_t total) noexcept {
   char line[96];
   std::snprintf(line, sizeof line, "%s: %llu of %llu blocks", static_cast<const char*>(context),
                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
-  host_print(line);
+  try {
+    host_print(line);
+  } catch (...) {
+  }
 }
 
 // The options of the command string: threads (default: every core),

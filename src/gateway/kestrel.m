@@ -91,7 +91,8 @@
 %         'compress:predictor=NAME' (auto, none, previous, linear, med,
 %         plane, lpc, stereo), 'compress:progress' (prints a line about once
 %         a second). Blocks are coded in parallel threads, which never call
-%         the host; a call cannot be interrupted and runs to its end.
+%         the host; Ctrl-C during a call takes effect once it ends (Octave
+%         then drops its result and returns to the prompt).
 %     X = kestrel('decompress', BYTES)
 %         The work of kestrel_decompress for version 2 containers: BYTES a
 %         uint8 vector; returns the array. Options: threads=N and progress,
