@@ -12,6 +12,10 @@
 set -eu
 octave=$1
 build=$2
+if ! script -q -e -c true /dev/null </dev/null >/dev/null 2>&1; then
+  echo "interrupt: skipped, script cannot open a pseudo-terminal here"
+  exit 77
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkfifo "$work/in"
