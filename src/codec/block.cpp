@@ -14,8 +14,8 @@ namespace {
 
 constexpr uint64_t ESTIMATE_SAMPLES = 1u << 16;  // elements the choice of predictor looks at, at most
 
-// The row step rows on from row, in a column of R rows: row and step are
-// below R.
+// The row step rows on from row, in a column of R rows (row and step
+// below R).
 inline uint64_t row_next(uint64_t row, uint64_t step, uint64_t R) {
   KESTREL_ASSERT(row < R && step < R);
   return row + step >= R ? row + step - R : row + step;

@@ -17,7 +17,8 @@ if ! script -q -e -c true /dev/null </dev/null >/dev/null 2>&1; then
   exit 77
 fi
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+session=""
+trap 'if [ -n "$session" ]; then kill "$session" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 mkfifo "$work/in"
 script -q -e -c "\"$octave\" --no-gui --quiet --norc --no-history" /dev/null <"$work/in" >"$work/out" 2>&1 &
 session=$!
@@ -59,6 +60,7 @@ say "exit"
 exec 3>&-
 status=0
 wait "$session" || status=$?
+session=""
 sed -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/out" | grep -a -E '^(BEFORE|AFTER)=' || true
 before=$(grep -a -o 'BEFORE=[0-9][0-9]*' "$work/out" | head -n 1 | cut -d= -f2)
 after=$(grep -a -o 'AFTER=[0-9][0-9]*' "$work/out" | head -n 1 | cut -d= -f2)
